@@ -1,0 +1,29 @@
+# Win32 tests run through Wine in a prefix of this build tree, made afresh by the first test
+# of each run (fixture "wine") and shut down by the last.
+set(QEL_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
+set(QEL_WINE_PREFIX ${QEL_WINE_DIR}/prefix)
+set(QEL_WINE_ENV
+  "WINEPREFIX=${QEL_WINE_PREFIX}"
+  "WINEDEBUG=-all"
+  "WINEDLLOVERRIDES=mscoree,mshtml="
+  "QEL_WINE_DIR=${QEL_WINE_DIR}"
+  "QEL_BUILD_DIR=${CMAKE_BINARY_DIR}"
+  "QEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+
+add_test(NAME wine_prefix
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh create ${QEL_WINE_DIR})
+add_test(NAME wine_shutdown
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh stop ${QEL_WINE_DIR})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${QEL_WINE_ENV}" TIMEOUT 600)
+set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${QEL_WINE_ENV}")
+
+# A test under Wine. Target executables given as COMMAND get `wine` in front (the emulator);
+# scenario scripts are run by bash and call wine themselves.
+function(add_wine_test name)
+  add_test(NAME ${name} COMMAND ${ARGN})
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED wine
+    RESOURCE_LOCK wine_desktop
+    ENVIRONMENT "${QEL_WINE_ENV}"
+    TIMEOUT 300)
+endfunction()

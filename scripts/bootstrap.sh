@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages only, whatever the build and the tests need and is missing.
+# Quick when everything is present: it asks dpkg first and calls apt-get only for what is absent.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  wine wine32:i386
+  g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
+  zlib1g-dev cmake ninja-build googletest clang libclang-rt-14-dev
+  xvfb xauth x11-utils imagemagick
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
+  echo "bootstrap: installing ${missing[*]:-(package lists only)}"
+  "${sudo_cmd[@]}" apt-get update -qq
+  if [ ${#missing[@]} -gt 0 ]; then
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+fi

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The Wine world of one test run, kept inside the build tree:
+#   create DIR  - a fresh prefix DIR/prefix (Windows 98), drives C: (the prefix's own) and
+#                 D: (DIR/drive_d, test folders); no Z: pointing at the host's root, so a
+#                 drive search never walks the host. Starts one persistent wineserver.
+#   stop DIR    - ends that wineserver.
+# Environment: WINEPREFIX may be preset; DISPLAY must name an X server.
+set -euo pipefail
+action=$1
+dir=$(realpath -m "$2")
+export WINEPREFIX=${WINEPREFIX:-$dir/prefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win32
+
+case "$action" in
+create)
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX" "$dir/drive_d"
+  mkdir -p "$dir/drive_d"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  rm -f "$WINEPREFIX/dosdevices/z:"
+  ln -sfn "$dir/drive_d" "$WINEPREFIX/dosdevices/d:"
+  # Output to /dev/null: the services the first wine process starts inherit its stdout,
+  # and a caller capturing a later wine call would otherwise wait on them forever.
+  wineserver -p >/dev/null 2>&1 </dev/null
+  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win98 /f >/dev/null 2>&1
+  echo "prefix ready: $WINEPREFIX (drives: $(ls "$WINEPREFIX/dosdevices" | tr '\n' ' '))"
+  ;;
+stop)
+  wineserver -k >/dev/null 2>&1 || true
+  ;;
+*)
+  echo "usage: $0 create|stop DIR" >&2; exit 2 ;;
+esac
