@@ -11,7 +11,7 @@ set(QEL_WINE_ENV
   "QEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 
 add_test(NAME wine_prefix
-  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh create ${QEL_WINE_DIR})
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh create ${QEL_WINE_DIR} ${CMAKE_BINARY_DIR})
 add_test(NAME wine_shutdown
   COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh stop ${QEL_WINE_DIR})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${QEL_WINE_ENV}" TIMEOUT 600)

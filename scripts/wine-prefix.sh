@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The Wine world of one test run, kept inside the build tree:
-#   create DIR  - a fresh prefix DIR/prefix (Windows 98), drives C: (the prefix's own) and
-#                 D: (DIR/drive_d, test folders); no Z: pointing at the host's root, so a
-#                 drive search never walks the host. Starts one persistent wineserver.
+#   create DIR [BUILD] - a fresh prefix DIR/prefix (Windows 98) with drives C: (the prefix's
+#                 own), D: (DIR/drive_d, test folders) and, when BUILD is given, E: (the build
+#                 tree, a CD-ROM to the program, so programs and libraries of the build are at
+#                 hand and a search of the fixed drives passes it by); no Z: pointing at the
+#                 host's root, so a drive search never walks the host. Starts one persistent
+#                 wineserver.
 #   stop DIR    - ends that wineserver.
 # Environment: WINEPREFIX may be preset; DISPLAY must name an X server.
 set -euo pipefail
@@ -20,11 +23,15 @@ create)
   mkdir -p "$dir/drive_d"
   wineboot -i >/dev/null 2>&1
   wineserver -w
-  rm -f "$WINEPREFIX/dosdevices/z:"
-  ln -sfn "$dir/drive_d" "$WINEPREFIX/dosdevices/d:"
   # Output to /dev/null: the services the first wine process starts inherit its stdout,
   # and a caller capturing a later wine call would otherwise wait on them forever.
   wineserver -p >/dev/null 2>&1 </dev/null
+  rm -f "$WINEPREFIX/dosdevices/z:"
+  ln -sfn "$dir/drive_d" "$WINEPREFIX/dosdevices/d:"
+  if [ -n "${3:-}" ]; then
+    ln -sfn "$(realpath "$3")" "$WINEPREFIX/dosdevices/e:"
+    wine reg add 'HKLM\Software\Wine\Drives' /v e: /t REG_SZ /d cdrom /f >/dev/null 2>&1
+  fi
   wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win98 /f >/dev/null 2>&1
   echo "prefix ready: $WINEPREFIX (drives: $(ls "$WINEPREFIX/dosdevices" | tr '\n' ' '))"
   ;;

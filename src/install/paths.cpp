@@ -1,0 +1,74 @@
+#include "install/paths.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstring>
+
+#include "app/run_state.h"
+#include "support/memory.h"
+
+namespace {
+
+char* last_backslash(char* text)
+{
+    char* found = nullptr;
+    for (char* p = text; *p; p = CharNextA(p)) {
+        if (*p == '\\') found = p;
+    }
+    return found;
+}
+
+void append_bounded(char* buffer, const char* text)
+{
+    const std::size_t used = std::strlen(buffer);
+    const std::size_t room = path_capacity - 1 - used;
+    const std::size_t length = strnlen(text, room);
+    std::memcpy(buffer + used, text, length);
+    buffer[used + length] = '\0';
+}
+
+}  // namespace
+
+void strip_trailing_backslash(char* text)
+{
+    if (!*text) return;
+    char* last = CharPrevA(text, text + std::strlen(text));
+    if (*last == '\\') *last = '\0';
+}
+
+char* join_path(char* out, ...)
+{
+    char work[path_capacity] = "";
+    std::va_list parts;
+    va_start(parts, out);
+    while (const char* part = va_arg(parts, const char*)) {
+        if (!*part) continue;
+        if (work[0]) append_bounded(work, "\\");
+        append_bounded(work, part);
+        strip_trailing_backslash(work);
+    }
+    va_end(parts);
+    if (!out) out = static_cast<char*>(alloc_block(static_cast<std::uint32_t>(std::strlen(work) + 1)));
+    std::strcpy(out, work);
+    return out;
+}
+
+int path_directory(char* out, const char* path)
+{
+    std::strncpy(out, path, path_capacity - 1);
+    out[path_capacity - 1] = '\0';
+    if (char* cut = last_backslash(out)) *cut = '\0';
+    else out[0] = '\0';
+    return 0;
+}
+
+int path_exists(const char* path)
+{
+    static char name[path_capacity];
+    std::strncpy(name, path, path_capacity - 1);
+    name[path_capacity - 1] = '\0';
+    // Names are ANSI; only file calls switched to the OEM set need the OEM form.
+    if (!AreFileApisANSI()) CharToOemA(name, name);
+    return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+}

@@ -1,0 +1,228 @@
+#include "support/text_format.h"
+
+#include <climits>
+#include <cstdint>
+
+namespace {
+
+// Widths and precisions stop growing here: far past any buffer, and no overflow on long digit runs.
+constexpr std::size_t number_limit = 0x7FFFFFFF;
+
+// Appends to the caller's buffer and quietly drops whatever does not fit before the NUL.
+struct output {
+    char* out;
+    std::size_t room;  // characters still free, the NUL's byte not counted
+    std::size_t written;
+
+    void put(char c)
+    {
+        if (room == 0) return;
+        out[written++] = c;
+        --room;
+    }
+    void repeat(char c, std::size_t count)
+    {
+        for (; count > 0 && room > 0; --count) put(c);
+    }
+    void text(const char* begin, std::size_t length)
+    {
+        for (std::size_t i = 0; i < length && room > 0; ++i) put(begin[i]);
+    }
+};
+
+struct conversion {
+    bool left = false;
+    bool zero = false;
+    bool alternate = false;
+    std::size_t width = 0;
+    bool has_precision = false;
+    std::size_t precision = 0;
+    char size = 0;  // 'h', 'l' or 0
+};
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+const char* read_number(const char* p, std::size_t& value)
+{
+    value = 0;
+    for (; is_digit(*p); ++p) {
+        value = value * 10 + static_cast<std::size_t>(*p - '0');
+        if (value > number_limit) value = number_limit;
+    }
+    return p;
+}
+
+std::size_t padding(std::size_t width, std::size_t length) { return width > length ? width - length : 0; }
+
+// Blank-padded text on the side the '-' flag chooses; used by %s and %c.
+void put_padded_text(output& o, const conversion& spec, const char* text, std::size_t length)
+{
+    const std::size_t pad = padding(spec.width, length);
+    if (!spec.left) o.repeat(' ', pad);
+    o.text(text, length);
+    if (spec.left) o.repeat(' ', pad);
+}
+
+void put_number(output& o, const conversion& spec, bool negative, std::uint32_t magnitude, unsigned base,
+                bool upper)
+{
+    const char* digits_of = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    char digits[16];
+    std::size_t count = 0;
+    for (std::uint32_t v = magnitude; v != 0; v /= base) digits[count++] = digits_of[v % base];
+    if (count == 0 && !(spec.has_precision && spec.precision == 0)) digits[count++] = '0';
+
+    const std::size_t zeros = spec.has_precision && spec.precision > count ? spec.precision - count : 0;
+    const char* prefix = negative ? "-" : (spec.alternate && base == 16 && magnitude != 0) ? (upper ? "0X" : "0x") : "";
+    std::size_t prefix_length = 0;
+    while (prefix[prefix_length]) ++prefix_length;
+
+    const std::size_t length = prefix_length + zeros + count;  // zeros <= number_limit: no overflow
+    const std::size_t pad = padding(spec.width, length);
+    const bool zero_pad = spec.zero && !spec.left && !spec.has_precision;
+
+    if (!spec.left && !zero_pad) o.repeat(' ', pad);
+    o.text(prefix, prefix_length);
+    if (zero_pad) o.repeat('0', pad);
+    o.repeat('0', zeros);
+    while (count > 0) o.put(digits[--count]);
+    if (spec.left) o.repeat(' ', pad);
+}
+
+void put_signed(output& o, const conversion& spec, std::int32_t value)
+{
+    const bool negative = value < 0;
+    // Through unsigned arithmetic so that INT_MIN has its magnitude too.
+    const std::uint32_t magnitude = negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    put_number(o, spec, negative, magnitude, 10, false);
+}
+
+std::int32_t read_signed(const conversion& spec, std::va_list& args)
+{
+    if (spec.size == 'l') return static_cast<std::int32_t>(va_arg(args, long));
+    const int value = va_arg(args, int);
+    return spec.size == 'h' ? static_cast<std::int16_t>(value) : static_cast<std::int32_t>(value);
+}
+
+std::uint32_t read_unsigned(const conversion& spec, std::va_list& args)
+{
+    if (spec.size == 'l') return static_cast<std::uint32_t>(va_arg(args, unsigned long));
+    const unsigned value = va_arg(args, unsigned);
+    return spec.size == 'h' ? static_cast<std::uint16_t>(value) : static_cast<std::uint32_t>(value);
+}
+
+// Reads the text of %s, never past the precision.
+void put_string(output& o, const conversion& spec, const char* text)
+{
+    if (!text) text = "(null)";
+    const std::size_t limit = spec.has_precision ? spec.precision : SIZE_MAX;
+    std::size_t length = 0;
+    while (length < limit && text[length]) ++length;
+    put_padded_text(o, spec, text, length);
+}
+
+int expand(char* out, std::size_t capacity, const char* format, std::va_list& args)
+{
+    // Keep the count within int for the return value.
+    const std::size_t usable = capacity - 1 < static_cast<std::size_t>(INT_MAX) ? capacity - 1 : INT_MAX;
+    output o{out, usable, 0};
+
+    const char* p = format;
+    while (*p && o.room > 0) {
+        if (*p != '%') {
+            o.put(*p++);
+            continue;
+        }
+        ++p;
+        conversion spec;
+        for (;; ++p) {
+            if (*p == '-') spec.left = true;
+            else if (*p == '0') spec.zero = true;
+            else if (*p == '#') spec.alternate = true;
+            else break;
+        }
+        p = read_number(p, spec.width);
+        if (*p == '.') {
+            spec.has_precision = true;
+            p = read_number(p + 1, spec.precision);
+        }
+        if (*p == 'h' || *p == 'l') spec.size = *p++;
+
+        const char letter = *p;
+        if (!letter) break;  // the format ends inside a conversion
+        ++p;
+        switch (letter) {
+        case 'd':
+        case 'i': put_signed(o, spec, read_signed(spec, args)); break;
+        case 'u': put_number(o, spec, false, read_unsigned(spec, args), 10, false); break;
+        case 'x': put_number(o, spec, false, read_unsigned(spec, args), 16, false); break;
+        case 'X': put_number(o, spec, false, read_unsigned(spec, args), 16, true); break;
+        case 'c': {
+            const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+            put_padded_text(o, spec, &c, c == '\0' ? 0 : 1);
+            break;
+        }
+        case 's': put_string(o, spec, va_arg(args, const char*)); break;
+        default: o.put(letter); break;  // unknown letters, '%' among them, stand for themselves
+        }
+    }
+    out[o.written] = '\0';
+    return static_cast<int>(o.written);
+}
+
+// The escaped form of one byte, without its NUL; returns its length (1 to 4).
+std::size_t escape_byte(unsigned char byte, char (&form)[4])
+{
+    if (byte == '\n' || byte == '\r') {
+        form[0] = '\\';
+        form[1] = byte == '\n' ? 'n' : 'r';
+        return 2;
+    }
+    if (byte >= 32 && byte <= 126) {
+        form[0] = static_cast<char>(byte);
+        return 1;
+    }
+    form[0] = '\\';
+    form[1] = static_cast<char>('0' + byte / 100);
+    form[2] = static_cast<char>('0' + byte / 10 % 10);
+    form[3] = static_cast<char>('0' + byte % 10);
+    return 4;
+}
+
+}  // namespace
+
+int format_text(char* out, std::size_t capacity, const char* format, std::va_list args)
+{
+    if (!format || capacity == 0) return -1;
+    // A copy that can be handed on by reference: a va_list parameter may be a decayed array.
+    std::va_list local;
+    va_copy(local, args);
+    const int written = expand(out, capacity, format, local);
+    va_end(local);
+    return written;
+}
+
+int format_text(char* out, std::size_t capacity, const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    const int written = format_text(out, capacity, format, args);
+    va_end(args);
+    return written;
+}
+
+std::size_t escape_log_text(const char* text, char* out, std::size_t capacity)
+{
+    if (capacity == 0) return 0;
+    std::size_t written = 0;
+    if (text) {
+        for (const char* p = text; *p; ++p) {
+            char form[4];
+            const std::size_t length = escape_byte(static_cast<unsigned char>(*p), form);
+            if (length > capacity - 1 - written) break;  // whole or not at all
+            for (std::size_t i = 0; i < length; ++i) out[written++] = form[i];
+        }
+    }
+    out[written] = '\0';
+    return written;
+}

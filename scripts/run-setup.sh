@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The main job: builds everything and runs SETUP.EXE under Wine as a user would, from drive D:
+# of a fresh prefix. With DISPLAY set it runs on that display and you answer its windows; without,
+# it runs on an Xvfb display of its own, the robot answers and a screenshot of each window is kept.
+# Afterwards it prints where update.log and the screenshots are, and the log itself.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/build.sh"
+
+build=$root/build/win32
+demo=$build/demo
+bash "$root/scripts/wine-prefix.sh" stop "$demo" >/dev/null 2>&1 || true
+interactive=${DISPLAY:+1}
+if [ -z "$interactive" ]; then
+  source "$root/scripts/xvfb.sh"
+  qel_start_xvfb 24
+fi
+export WINEPREFIX=$demo/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+bash "$root/scripts/wine-prefix.sh" create "$demo" "$build" >/dev/null
+trap 'bash "$root/scripts/wine-prefix.sh" stop "$demo"; [ -n "${QEL_XVFB_PID:-}" ] && kill $QEL_XVFB_PID 2>/dev/null; true' EXIT
+
+mkdir -p "$demo/drive_d/QELUPD" "$demo/drive_d/shots"
+cp "$build/src/SETUP.EXE" "$demo/drive_d/QELUPD/SETUP.EXE"
+
+echo "== running D:\\QELUPD\\SETUP.EXE $*"
+if [ -n "$interactive" ]; then
+  wine 'D:\QELUPD\SETUP.EXE' "$@" || true
+else
+  wine 'E:\tools\robot\robot.exe' --transcript 'D:\shots\transcript.txt' --shots 'D:\shots' \
+    --step press:1 -- 'D:\QELUPD\SETUP.EXE' "$@" || true
+  for bmp in "$demo"/drive_d/shots/*.bmp; do
+    [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+  done
+  echo "== what the program showed (robot transcript)"
+  cat "$demo/drive_d/shots/transcript.txt"
+  echo "== screenshots"
+  ls "$demo"/drive_d/shots/*.png 2>/dev/null || echo "(none)"
+fi
+
+log=$(find "$demo/prefix/drive_c" "$demo/drive_d" -maxdepth 3 -iname update.log 2>/dev/null | head -n 1)
+echo "== update.log: ${log:-not written}"
+[ -n "$log" ] && cat "$log"
+true

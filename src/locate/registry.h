@@ -1,0 +1,12 @@
+// String values in the registry. Results are Win32 error codes: 0 success, 2 no such key (or no
+// values), 259 no such value; 1 when creating a key or its follow-up step failed.
+#pragma once
+
+#include <windows.h>
+
+// Reads `value` into `buffer` (capacity bytes; longer values are cut). With `create`, a missing
+// key or value is created with the buffer's current text as its value.
+LONG reg_read_string(HKEY root, const char* subkey, const char* value, char* buffer, DWORD capacity, int create);
+LONG reg_write_string(HKEY root, const char* subkey, const char* value, const char* text);
+// Finds a value by listing the key's values (names compared without regard to case).
+LONG reg_find_value(HKEY key, const char* value, char* buffer, DWORD capacity);

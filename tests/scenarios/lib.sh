@@ -1,0 +1,72 @@
+# Sourced by the scenarios: paths of the build under Wine, a scratch folder on D: per scenario,
+# the robot, and small assertions. The environment comes from the test run (cmake/wine-tests.cmake).
+set -euo pipefail
+: "${QEL_BUILD_DIR:?}" "${QEL_WINE_DIR:?}" "${WINEPREFIX:?}"
+export WINEDEBUG=-all
+
+scenario=$(basename "$0" .sh)
+drive_c=$WINEPREFIX/drive_c
+drive_d=$QEL_WINE_DIR/drive_d
+work=$drive_d/$scenario            # D:\<scenario>
+work_win="D:\\$scenario"
+robot='E:\tools\robot\robot.exe'
+peers='E:\tools\peers\setup_peers'
+failures=0
+
+rm -rf "$work"
+mkdir -p "$work"
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# check DESCRIPTION COMMAND...: records a failure when the command fails.
+check() {
+  local description=$1
+  shift
+  if "$@"; then echo "ok: $description"; else fail "$description"; fi
+}
+
+has_line() { grep -qF -- "$2" "$1"; }
+lacks_line() { ! grep -qF -- "$2" "$1" 2>/dev/null; }
+
+# robot TRANSCRIPT STEP... -- PROGRAM ARGS...: runs PROGRAM under the robot; the transcript lands
+# in $work/TRANSCRIPT. Steps are given without "--step".
+robot() {
+  local transcript=$1
+  shift
+  local args=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    args+=(--step "$1")
+    shift
+  done
+  shift
+  wine "$robot" --timeout 20000 --transcript "$work_win\\$transcript" "${args[@]}" -- "$@" >/dev/null 2>&1 || true
+}
+
+# A copy of SETUP.EXE in a folder of D:, as a user would run it from a disk.
+install_setup_copy() {
+  mkdir -p "$work/$1"
+  cp "$QEL_BUILD_DIR/src/SETUP.EXE" "$work/$1/SETUP.EXE"
+}
+
+# Runs a peer window in the background until its time runs out or it is killed.
+start_window_peer() {
+  local class=$1 seconds=$2 report=$3
+  rm -f "$work/$report"
+  wine "$peers\\window_peer.exe" "$class" "$seconds" "$work_win\\$report" >/dev/null 2>&1 &
+  for _ in $(seq 100); do
+    [ -s "$work/$report" ] && return 0
+    sleep 0.1
+  done
+  fail "window peer $class did not start"
+}
+
+finish() {
+  if [ "$failures" -ne 0 ]; then
+    echo "$scenario: $failures check(s) failed"
+    exit 1
+  fi
+  echo "$scenario: all checks passed"
+}
