@@ -79,7 +79,7 @@ void log_line(const char* format, ...)
 {
     std::va_list args;
     va_start(args, format);
-    const int formatted = format_text(format_buffer, sizeof format_buffer, format, args);
+    const int formatted = format_text_v(format_buffer, sizeof format_buffer, format, args);
     va_end(args);
     if (formatted < 0) return;
 

@@ -191,7 +191,7 @@ std::size_t escape_byte(unsigned char byte, char (&form)[4])
 
 }  // namespace
 
-int format_text(char* out, std::size_t capacity, const char* format, std::va_list args)
+int format_text_v(char* out, std::size_t capacity, const char* format, std::va_list args)
 {
     if (!format || capacity == 0) return -1;
     // A copy that can be handed on by reference: a va_list parameter may be a decayed array.
@@ -206,7 +206,7 @@ int format_text(char* out, std::size_t capacity, const char* format, ...)
 {
     std::va_list args;
     va_start(args, format);
-    const int written = format_text(out, capacity, format, args);
+    const int written = format_text_v(out, capacity, format, args);
     va_end(args);
     return written;
 }

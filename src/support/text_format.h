@@ -36,11 +36,9 @@
 //    the capacity in any case. The count returned is at most INT_MAX.
 //  - `out` must hold capacity bytes; a null `out` is allowed only with capacity 0.
 //
-// Caution on calling the ... form: when the first argument after the format converts to va_list,
-// overload resolution picks the va_list form instead. With MinGW va_list is char*, so a char* or a
-// char array there (format_text(buf, n, "%s", name)) selects it; natively a literal 0 or nullptr
-// does. Pass such a first argument as const char* (or an int variable), never as char* or 0.
-int format_text(char* out, std::size_t capacity, const char* format, std::va_list args);
+// The va_list form has a name of its own: with MinGW va_list is char*, so an overload would
+// capture calls whose first argument is a char array.
+int format_text_v(char* out, std::size_t capacity, const char* format, std::va_list args);
 int format_text(char* out, std::size_t capacity, const char* format, ...);
 
 // Escapes one log line: line feed -> backslash n, carriage return -> backslash r, bytes 32..126 copied,

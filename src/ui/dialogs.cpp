@@ -43,7 +43,7 @@ int show_box(UINT beep, UINT style, const char* format, std::va_list args)
 {
     char text[512];
     ShowWindow(setup.frame_window, SW_SHOWMAXIMIZED);
-    if (format_text(text, sizeof text, format, args) < 0) return 0;
+    if (format_text_v(text, sizeof text, format, args) < 0) return 0;
     MessageBeep(beep);
     return MessageBoxA(setup.frame_window, text, short_resource_text(STR_BOX_CAPTION), style);
 }
