@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The finish of a run, driven with the run-wide state set (finish_driver): VERSION.INF, the
+# The finish of a run, driven with the run-wide state set (stage_driver): VERSION.INF, the
 # restart library's verdict, the next disk, the closing and restart dialogs, the low-space
 # program, the fatal error box and the restart of Windows.
 source "$(dirname "$0")/lib.sh"
 
-driver="$peers\\finish_driver.exe"
+driver="$peers\\stage_driver.exe"
 target=$work/QEL
 target_win="$work_win\\QEL"
 mkdir -p "$target"

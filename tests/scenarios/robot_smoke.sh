@@ -124,11 +124,26 @@ run box_escape --step key:27 -- "$peer" box "Escape me" "Smoke box"
 expect_rc 0
 expect_order '  action key:27' 'exit 2'
 
+# A button that is not there: the robot says so, presses nothing, and the box stays.
+run box_missing --timeout 4000 --step press:999 -- "$peer" box "No such button" "Smoke box"
+expect_rc 3
+expect_order '  action press:999' '  no control 999' 'timeout waiting for exit'
+
 # Arguments with blanks, quotes and backslashes reach the program as given.
 run box_args --step press:1 -- "$peer" box 'C:\Program Files\a "b" \' 'Two words'
 expect_rc 0
 expect_line 'window 1: class "#32770" caption "Two words"'
 expect_count '^  control -1 Static style=0x[0-9A-F]{8} "C:\\Program Files\\a "b" \\"$' 1
+
+# Without --transcript the transcript goes to standard output, beside what the program prints.
+case_name=stdout
+echo "--- $case_name"
+rc=0
+wine "$work/robot.exe" --step press:1 -- "$peer" box "To stdout" "Smoke box" >stdout.out 2>stdout.err </dev/null || rc=$?
+expect_rc 0
+for want in 'window 1: class "#32770" caption "Smoke box"' '  action press:1' 'box 1' 'exit 1'; do
+  grep -Fxq -- "$want" stdout.out || fail "standard output lacks: $want"
+done
 
 # ---------------------------------------------------------------------------------------------
 echo "== dialog"
@@ -162,6 +177,13 @@ expect_rc 0
 expect_order '  action key:9' '  action key:9' '  action key:13' 'exit 402'
 expect_count '^window ' 1
 expect_peer_said 'dialog 402 edit=START'
+
+# Letter keys reach the edit that has the focus (not the dialog): they replace its selected
+# text, upper case.
+run dialog_letters --step key:65 --step key:66 --step press:401 -- "$peer" dialog "Smoke dialog"
+expect_rc 0
+expect_order '  action key:65' '  action key:66' '  action press:401' 'exit 401'
+expect_peer_said 'dialog 401 edit=AB'
 
 # Enter on the edit presses the default button.
 run dialog_enter --step key:13 -- "$peer" dialog "Smoke dialog"
@@ -208,7 +230,8 @@ expect_no_match '^exit 0$'
 
 # The second step never gets its window, though the program runs on: the count in the
 # message says which step.
-run timeout_second --timeout 2000 --step press:1 --step press:2 -- "$peer" boxsleep 60000 "Only one"
+# The time-out leaves the program time enough to print after the first answer on a busy machine.
+run timeout_second --timeout 5000 --step press:1 --step press:2 -- "$peer" boxsleep 60000 "Only one"
 expect_rc 3
 expect_order 'window 1: class "#32770" caption "Robot peer"' '  action press:1' \
   'timeout waiting for step 2: press:2'
@@ -217,11 +240,33 @@ expect_count '^window ' 1
 
 # Nobody answers the box and the program never ends.
 start=$SECONDS
-run timeout_exit --timeout 2000 -- "$peer" box "Nobody answers" "Smoke box"
+run timeout_exit --timeout 5000 -- "$peer" box "Nobody answers" "Smoke box"
 expect_rc 3
 expect_order 'window 1: class "#32770" caption "Smoke box"' 'timeout waiting for exit'
 expect_no_match '^  action '
-(( SECONDS - start < 30 )) || fail "the robot took $((SECONDS - start)) s instead of giving up after 2 s"
+(( SECONDS - start < 30 )) || fail "the robot took $((SECONDS - start)) s instead of giving up after 5 s"
+
+# Each line is in the file as soon as it is written: the window shows up in the transcript
+# while the robot still waits for the program to end.
+case_name=live
+echo "--- $case_name"
+wine "$work/robot.exe" --transcript 'D:\robot_smoke\live.txt' --timeout 8000 -- "$peer" box "Live" "Smoke box" \
+  >live.out 2>live.err </dev/null &
+robot_pid=$!
+seen=no
+while kill -0 "$robot_pid" 2>/dev/null; do
+  if [[ -f live.txt ]] && grep -Fxq 'window 1: class "#32770" caption "Smoke box"' live.txt; then
+    # Still running after the line was read: the line did not wait for the robot's end.
+    kill -0 "$robot_pid" 2>/dev/null && seen=yes
+    break
+  fi
+  sleep 0.1
+done
+[[ $seen == yes ]] || fail "the window line was not in the transcript while the robot ran"
+rc=0
+wait "$robot_pid" || rc=$?
+expect_rc 3
+expect_last 'exit 255'
 
 # ---------------------------------------------------------------------------------------------
 echo "== bad usage"

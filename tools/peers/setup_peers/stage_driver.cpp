@@ -1,8 +1,9 @@
-// Drives the finish of a run with the run-wide state set from its command line, so every
-// branch of the finish can be tested without a package. Options (each sets one field):
+// Drives the requirement checks and the finish of a run with the run-wide state set from its
+// command line, so that every branch can be tested without a package. Options (each sets one field):
 //   --aborted --cancelled --chained --quiet --restart --version-inf --low-space-offer
-//   --target DIR --given DIR --next-disk CMD --fatal N --package-version V
-//   --package-file PATH --low-space-program NAME --frame TITLE (creates the frame first)
+//   --check-system --msie-skip --target DIR --given DIR --next-disk CMD --fatal N
+//   --package-version V --package-file PATH --low-space-program NAME --msie BUILD
+//   --frame TITLE (creates the frame first) --checks (runs the requirement checks before the finish)
 #include <windows.h>
 
 #include <cstdlib>
@@ -26,6 +27,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     setup.app_instance = instance;
     const char* frame_title = nullptr;
+    bool run_checks = false;
+    char* skip_names[] = {const_cast<char*>("skip")};
     for (int i = 1; i < __argc; ++i) {
         const char* option = __argv[i];
         const char* value = i + 1 < __argc ? __argv[i + 1] : "";
@@ -45,9 +48,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         else if (is("--package-file")) copy_text(setup.package_file, value), ++i;
         else if (is("--low-space-program")) copy_text(setup.low_space_program, value), ++i;
         else if (is("--frame")) frame_title = value, ++i;
+        else if (is("--checks")) run_checks = true;
+        else if (is("--check-system")) setup.check_system = 1;
+        else if (is("--msie")) setup.required_msie_build = static_cast<std::uint32_t>(std::atoi(value)), ++i;
+        else if (is("--msie-skip")) setup.msie_skip_list = {1, skip_names};
         else return 2;
     }
     if (frame_title && !create_frame(frame_title)) return 3;
+    if (run_checks) run_requirement_checks();
     finish_run();
     return 0;
 }
