@@ -22,6 +22,7 @@ trap 'bash "$root/scripts/wine-prefix.sh" stop "$demo"; [ -n "${QEL_XVFB_PID:-}"
 mkdir -p "$demo/drive_d/QELUPD" "$demo/drive_d/shots"
 cp "$build/src/SETUP.EXE" "$demo/drive_d/QELUPD/SETUP.EXE"
 
+cd "$demo/drive_d"  # a working directory on a Windows drive
 echo "== running D:\\QELUPD\\SETUP.EXE $*"
 if [ -n "$interactive" ]; then
   wine 'D:\QELUPD\SETUP.EXE' "$@" || true

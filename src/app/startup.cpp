@@ -76,6 +76,15 @@ void start_16bit_setup()
     if (HANDLE process = start_program(path, nullptr, SW_SHOWNORMAL)) CloseHandle(process);
 }
 
+// Dialogs 227 and 228: their 16-bit button starts the 16-bit setup, Exit (406) ends the run,
+// anything else goes on.
+void ask_machine_question(unsigned dialog, int setup16_button)
+{
+    const int answer = run_dialog(dialog, nullptr);
+    if (answer == setup16_button) start_16bit_setup();
+    if (answer == setup16_button || answer == BTN_CANCEL) setup.setup_aborted = 1;
+}
+
 void check_machine()
 {
     SYSTEM_INFO system{};
@@ -83,23 +92,9 @@ void check_machine()
     MEMORYSTATUS memory{};
     memory.dwLength = sizeof memory;
     GlobalMemoryStatus(&memory);
-    if (system.dwProcessorType < minimum_processor || memory.dwTotalPhys < minimum_memory) {
-        const int answer = run_dialog(DLG_BELOW_REQUIREMENTS, nullptr);
-        if (answer == BTN_START) {
-            start_16bit_setup();
-            setup.setup_aborted = 1;
-        } else if (answer == BTN_CANCEL) {
-            setup.setup_aborted = 1;
-        }
-    }
-    if (setup.setup_aborted) return;
-    const int answer = run_dialog(DLG_MACHINE_CHECK, nullptr);
-    if (answer == BTN_SETUP16) {
-        start_16bit_setup();
-        setup.setup_aborted = 1;
-    } else if (answer == BTN_CANCEL) {
-        setup.setup_aborted = 1;
-    }
+    if (system.dwProcessorType < minimum_processor || memory.dwTotalPhys < minimum_memory)
+        ask_machine_question(DLG_BELOW_REQUIREMENTS, BTN_START);
+    if (!setup.setup_aborted) ask_machine_question(DLG_MACHINE_CHECK, BTN_SETUP16);
 }
 
 void check_browser()

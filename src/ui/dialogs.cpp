@@ -38,6 +38,14 @@ bool route_dialog_message(MSG* message)
 
 bool is_button_click(WPARAM wparam) { return wparam >= BTN_FIRST && wparam <= BTN_LAST; }
 
+// The close box, the system menu's Close and Alt+F4 end a dialog as its Cancel button would.
+INT_PTR end_on_close_box(HWND dialog, WPARAM wparam)
+{
+    if (wparam != SC_CLOSE) return FALSE;
+    EndDialog(dialog, BTN_CANCEL);
+    return TRUE;
+}
+
 // The three boxes: frame back to full size, text formatted into the box's own buffer, beep, box.
 int show_box(UINT beep, UINT style, const char* format, std::va_list args)
 {
@@ -130,11 +138,7 @@ INT_PTR CALLBACK plain_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
         if (is_button_click(wparam)) EndDialog(dialog, static_cast<INT_PTR>(wparam));
         return FALSE;
     case WM_SYSCOMMAND:
-        if (wparam == SC_CLOSE) {
-            EndDialog(dialog, BTN_CANCEL);
-            return TRUE;
-        }
-        return FALSE;
+        return end_on_close_box(dialog, wparam);
     default:
         return FALSE;
     }
@@ -153,11 +157,7 @@ INT_PTR CALLBACK path_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
         EndDialog(dialog, static_cast<INT_PTR>(wparam));
         return TRUE;
     case WM_SYSCOMMAND:
-        if (wparam == SC_CLOSE) {
-            EndDialog(dialog, BTN_CANCEL);
-            return TRUE;
-        }
-        return FALSE;
+        return end_on_close_box(dialog, wparam);
     default:
         return FALSE;
     }

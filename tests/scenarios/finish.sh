@@ -17,7 +17,6 @@ not_finished='"Although the setup has not completely finished, Qelmora has been 
 restart='"Qelmora has been updated."'
 next_disk='control 412 Button'
 low_space='control 413 Button'
-windows_in() { grep -c '^window .*class "#32770"' "$1" || true; }
 
 # A successful update: VERSION.INF (other content kept), then dialog 213.
 printf '[Other]\r\nKeep=1\r\n' >"$target/VERSION.INF"

@@ -15,6 +15,7 @@ failures=0
 
 rm -rf "$work"
 mkdir -p "$work"
+cd "$work"  # programs start in a folder that Windows can name
 
 fail() {
   echo "FAIL: $*" >&2
@@ -27,6 +28,9 @@ check() {
   shift
   if "$@"; then echo "ok: $description"; else fail "$description"; fi
 }
+
+# The number of dialogs and message boxes a transcript records.
+windows_in() { grep -c '^window .*class "#32770"' "$1" || true; }
 
 has_line() { grep -qF -- "$2" "$1"; }
 lacks_line() { ! grep -qF -- "$2" "$1" 2>/dev/null; }

@@ -8,7 +8,6 @@ ie_key='HKLM\Software\Microsoft\Internet Explorer'
 msie_text='"You must first install Microsoft Internet Explorer 3.0 before installing this version of Qelmora."'
 machine_check='control 414 Button'
 below='control 412 Button'
-windows_in() { grep -c '^window .*class "#32770"' "$1" || true; }
 
 # The 16-bit setup lies beside the package's folder: D:\...\QEL30\WIN95\SETUP.EXE gives
 # D:\...\QEL30\QEL31\SETUP16.EXE.
