@@ -1,6 +1,12 @@
 #include "app/setup_sequence.h"
 
 #include "app/run_state.h"
+#include "support/log.h"
 
-// Reached only once a package has been read; the stages it runs are added with the installer.
-void run_setup_sequence() {}
+// The install stage is not part of this build yet: the run ends as one the user left, so
+// nothing claims an update that did not happen.
+void run_setup_sequence()
+{
+    log_line("No install stage in this build");
+    setup.setup_aborted = 1;
+}

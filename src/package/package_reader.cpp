@@ -5,10 +5,14 @@
 #include <cstring>
 
 #include "app/run_state.h"
+#include "package/package_format.h"
 #include "resource_ids.h"
 #include "support/memory.h"
 
 namespace {
+
+// The fields the program reads past; kept for the run like the others.
+package_reserved reserved_fields;
 
 int fail(std::uint16_t number)
 {
@@ -29,10 +33,18 @@ int load_marker()
     return setup.package_offset != 0;
 }
 
-int read_exact(void* buffer, unsigned count)
+// Reads through the 16-bit-compatible call, at most 32768 bytes at a time.
+bool read_exact(void*, void* buffer, std::uint32_t count)
 {
-    const UINT got = _lread(setup.package_handle, buffer, count);
-    return got != HFILE_ERROR && got >= count;
+    auto* out = static_cast<char*>(buffer);
+    while (count > 0) {
+        const UINT chunk = count < io_buffer_size ? count : io_buffer_size;
+        const UINT got = _lread(setup.package_handle, out, chunk);
+        if (got == static_cast<UINT>(HFILE_ERROR) || got < chunk) return false;
+        out += chunk;
+        count -= chunk;
+    }
+    return true;
 }
 
 }  // namespace
@@ -54,10 +66,10 @@ int read_package()
 {
     if (_llseek(setup.package_handle, static_cast<LONG>(setup.package_offset), FILE_BEGIN) == HFILE_ERROR)
         return fail(4);
-    char magic[2];
-    if (!read_exact(magic, 2) || magic[0] != 'R' || magic[1] != 'S') return fail(18);
-    // The header fields and the member table are not read by this build yet.
-    return fail(5);
+    package_source source{nullptr, read_exact};
+    if (const std::uint16_t error = read_package_fields(source, setup.package_offset, setup, reserved_fields))
+        return fail(error);
+    return 1;
 }
 
 int close_package()
@@ -66,6 +78,7 @@ int close_package()
         _lclose(setup.package_handle);
         setup.package_handle = HFILE_ERROR;
     }
+    release_package_fields(setup, reserved_fields);
     if (setup.io_buffer) {
         free_block(setup.io_buffer);
         setup.io_buffer = nullptr;
