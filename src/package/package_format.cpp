@@ -480,7 +480,7 @@ void append_name(name_list& list, std::string_view name)
         free_block(list.names);
     }
     grown[list.count] = static_cast<char*>(alloc_block(static_cast<std::uint32_t>(name.size()) + 1));
-    std::memcpy(grown[list.count], name.data(), name.size());
+    if (!name.empty()) std::memcpy(grown[list.count], name.data(), name.size());
     list.names = grown;
     ++list.count;
 }

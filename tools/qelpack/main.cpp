@@ -1,0 +1,51 @@
+// qelpack - builds the package of SETUP.EXE from a manifest and appends it to the program file,
+// and lists, extracts and verifies packages. See docs/qelpack.md.
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "qelpack.h"
+
+namespace {
+
+const char usage_text[] =
+    "usage: qelpack build MANIFEST -o OUT.EXE [--stub STUB.EXE] [--package-only]\n"
+    "       qelpack list FILE [--json]\n"
+    "       qelpack extract FILE DIR\n"
+    "       qelpack verify FILE\n";
+
+int usage()
+{
+    std::cerr << usage_text;
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) return usage();
+    const std::string command = argv[1];
+    if (command == "build") {
+        build_request request;
+        request.stub = QEL_DEFAULT_STUB;
+        for (int i = 2; i < argc; ++i) {
+            const std::string argument = argv[i];
+            if ((argument == "-o" || argument == "--stub") && i + 1 < argc)
+                (argument == "-o" ? request.output : request.stub) = argv[++i];
+            else if (argument == "--package-only")
+                request.package_only = true;
+            else if (request.manifest.empty() && argument[0] != '-')
+                request.manifest = argument;
+            else
+                return usage();
+        }
+        if (request.manifest.empty() || request.output.empty()) return usage();
+        return build_command(request, std::cout, std::cerr);
+    }
+    if (command == "list" && (argc == 3 || (argc == 4 && std::strcmp(argv[3], "--json") == 0)))
+        return list_command(argv[2], argc == 4, std::cout, std::cerr);
+    if (command == "extract" && argc == 4) return extract_command(argv[2], argv[3], std::cout, std::cerr);
+    if (command == "verify" && argc == 3) return verify_command(argv[2], std::cout, std::cerr);
+    return usage();
+}
