@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds everything and runs SETUP.EXE under Wine as a user would, from drive D:
-# of a fresh prefix. With DISPLAY set it runs on that display and you answer its windows; without,
-# it runs on an Xvfb display of its own, the robot answers and a screenshot of each window is kept.
+# The main job: builds everything, packs the sample update (samples/update) into a SETUP.EXE with
+# qelpack, lists it, and runs it under Wine as a user would, from drive D: of a fresh prefix,
+# against the sample client folder D:\QEL (arguments replace the default "-T D:\QEL").
+# With DISPLAY set it runs on that display and you answer its windows; without, it runs on an
+# Xvfb display of its own, the robot answers and a screenshot of each window is kept.
 # Afterwards it prints where update.log and the screenshots are, and the log itself.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,8 +21,12 @@ export WINEPREFIX=$demo/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 bash "$root/scripts/wine-prefix.sh" create "$demo" "$build" >/dev/null
 trap 'bash "$root/scripts/wine-prefix.sh" stop "$demo"; [ -n "${QEL_XVFB_PID:-}" ] && kill $QEL_XVFB_PID 2>/dev/null; true' EXIT
 
-mkdir -p "$demo/drive_d/QELUPD" "$demo/drive_d/shots"
-cp "$build/src/SETUP.EXE" "$demo/drive_d/QELUPD/SETUP.EXE"
+mkdir -p "$demo/drive_d/QELUPD" "$demo/drive_d/shots" "$demo/drive_d/QEL"
+qelpack=$root/build/native/tools/qelpack/qelpack
+"$qelpack" build "$root/samples/update/manifest.ini" -o "$demo/drive_d/QELUPD/SETUP.EXE" --stub "$build/src/SETUP.EXE"
+echo "== the package (qelpack list)"
+"$qelpack" list "$demo/drive_d/QELUPD/SETUP.EXE"
+[ $# -gt 0 ] || set -- -T 'D:\QEL'
 
 cd "$demo/drive_d"  # a working directory on a Windows drive
 echo "== running D:\\QELUPD\\SETUP.EXE $*"
@@ -28,7 +34,7 @@ if [ -n "$interactive" ]; then
   wine 'D:\QELUPD\SETUP.EXE' "$@" || true
 else
   wine 'E:\tools\robot\robot.exe' --transcript 'D:\shots\transcript.txt' --shots 'D:\shots' \
-    --step press:1 -- 'D:\QELUPD\SETUP.EXE' "$@" || true
+    --step press:408 -- 'D:\QELUPD\SETUP.EXE' "$@" || true
   for bmp in "$demo"/drive_d/shots/*.bmp; do
     [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
   done

@@ -171,6 +171,9 @@ std::string class_of(HWND h)
 // The time-out keeps a hung program from hanging the robot.
 std::string text_of(HWND h)
 {
+    // An icon or picture static answers with its image's handle, not with text.
+    const LONG type = GetWindowLongA(h, GWL_STYLE) & SS_TYPEMASK;
+    if (lstrcmpiA(class_of(h).c_str(), "Static") == 0 && (type == SS_ICON || type == SS_BITMAP)) return "";
     DWORD_PTR len = 0;
     if (!SendMessageTimeoutA(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &len))
         len = kMaxText;
