@@ -2,13 +2,16 @@
 # of each run (fixture "wine") and shut down by the last.
 set(QEL_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
 set(QEL_WINE_PREFIX ${QEL_WINE_DIR}/prefix)
+# The native tree's tools (qelpack) make the packages the scenarios install.
+set(QEL_NATIVE_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/native CACHE PATH "native build tree with the tools")
 set(QEL_WINE_ENV
   "WINEPREFIX=${QEL_WINE_PREFIX}"
   "WINEDEBUG=-all"
   "WINEDLLOVERRIDES=mscoree,mshtml="
   "QEL_WINE_DIR=${QEL_WINE_DIR}"
   "QEL_BUILD_DIR=${CMAKE_BINARY_DIR}"
-  "QEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  "QEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  "QEL_NATIVE_DIR=${QEL_NATIVE_BUILD_DIR}")
 
 add_test(NAME wine_prefix
   COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh create ${QEL_WINE_DIR} ${CMAKE_BINARY_DIR})
