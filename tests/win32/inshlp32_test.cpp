@@ -1,8 +1,7 @@
-// The restart library inshlp32.dll (libs/inshlp32) and its test builds (tools/peers/restart_probe).
-// The DLLs are reached through drive E:, which the test prefix maps to the build tree (then they
-// are in E:\testbin\) or to the build's testbin/ itself.
-// The Windows NT behaviour runs in a child of this program that Wine starts with the Windows XP
-// version (UnderWine.NtFamilyInChildProcess); every other test expects the prefix's Windows 98.
+// The restart library inshlp32.dll (libs/inshlp32) and its test builds (tools/peers/restart_probe),
+// reached through drive E: (the build tree, then in E:\testbin\, or the build's testbin/ itself).
+// This program runs as the prefix's Windows 98; UnderWine.NtFamilyInChildProcess runs the
+// RestartLibrary tests again in a child that Wine starts as Windows XP.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,401 +9,271 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
 using Export0 = int(__cdecl*)();
 using Export1 = int(__cdecl*)(int);
+using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)>;
 
-const std::string kDlls =
-    GetFileAttributesA("E:\\testbin") != INVALID_FILE_ATTRIBUTES ? "E:\\testbin\\" : "E:\\";
+const std::string kDlls = GetFileAttributesA("E:\\testbin") != INVALID_FILE_ATTRIBUTES ? "E:\\testbin\\" : "E:\\";
 constexpr char kChildVariable[] = "QEL_INSHLP32_NT_CHILD";
-constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr char kPending[] = "PendingFileRenameOperations";
 
-std::string join(const std::string& dir, const std::string& name) {
-  return dir.back() == '\\' ? dir + name : dir + "\\" + name;
+Library load(const std::string& path) { return Library(LoadLibraryA(path.c_str()), &FreeLibrary); }
+template <class F>
+F get(const Library& library, const char* name) {
+  return reinterpret_cast<F>(GetProcAddress(library.get(), name));
 }
 
-std::string windows_path(UINT(WINAPI* get)(LPSTR, UINT)) {
+std::string folder_of(UINT(WINAPI* get)(LPSTR, UINT)) {  // with its trailing backslash
   char buffer[MAX_PATH];
-  UINT length = get(buffer, MAX_PATH);
-  return std::string(buffer, length < MAX_PATH ? length : 0);
+  const std::string dir(buffer, get(buffer, MAX_PATH) < MAX_PATH ? std::strlen(buffer) : 0);
+  return dir.empty() || dir.back() == '\\' ? dir : dir + "\\";
 }
-std::string windows_dir() { return windows_path(GetWindowsDirectoryA); }
-std::string system_dir() { return windows_path(GetSystemDirectoryA); }
-std::string wininit() { return join(windows_dir(), "WININIT.INI"); }
-std::string installed_helper() { return join(system_dir(), "qelmac.dll"); }
-
-DWORD platform() {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof info;
-  return GetVersionExA(&info) ? info.dwPlatformId : 0;
-}
+std::string system_dir() { return folder_of(GetSystemDirectoryA); }
+std::string wininit() { return folder_of(GetWindowsDirectoryA) + "WININIT.INI"; }
+std::string helper() { return system_dir() + "qelmac.dll"; }
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::string read_file(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing " + path + ">";
-  std::string content(GetFileSize(file, nullptr), '\0');
-  DWORD got = 0;
-  ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &got, nullptr);
-  CloseHandle(file);
-  content.resize(got);
-  return content;
+  std::ifstream in(path, std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing " + path + ">";
 }
-
 void write_file(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-  DWORD written = 0;
-  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  CloseHandle(file);
-  ASSERT_EQ(written, content.size()) << path;
+  std::ofstream(path, std::ios::binary) << content;
 }
-
-// Sets a file's last write time `days` away from one fixed moment.
-void date_file(const std::string& path, int days) {
+void write_dated(const std::string& path, const std::string& content, int days) {  // days from one fixed moment
+  write_file(path, content);
   ULARGE_INTEGER when;
   when.QuadPart = 133000000000000000ULL + static_cast<ULONGLONG>(static_cast<LONGLONG>(days) * 864000000000LL);
-  FILETIME time{when.LowPart, when.HighPart};
+  const FILETIME time{when.LowPart, when.HighPart};
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time)) << path;
   CloseHandle(file);
 }
 
-void write_file_dated(const std::string& path, const std::string& content, int days) {
-  write_file(path, content);
-  date_file(path, days);
-}
-
-std::vector<std::string> files_matching(const std::string& pattern) {
-  std::vector<std::string> names;
+std::set<std::string> temps() {  // the library's temporary copies in the system folder
+  std::set<std::string> names;
   WIN32_FIND_DATAA data;
-  HANDLE found = FindFirstFileA(pattern.c_str(), &data);
-  if (found == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
-  } while (FindNextFileA(found, &data));
-  FindClose(found);
+  HANDLE found = FindFirstFileA((system_dir() + "qel*.tmp").c_str(), &data);
+  for (bool more = found != INVALID_HANDLE_VALUE; more; more = FindNextFileA(found, &data))
+    names.insert(data.cFileName);
+  if (found != INVALID_HANDLE_VALUE) FindClose(found);
   return names;
 }
 
-// "key=value" lines of WININIT.INI's [rename].
-std::vector<std::string> rename_entries() {
-  std::vector<char> section(32768);
-  DWORD length = GetPrivateProfileSectionA("rename", section.data(), section.size(), wininit().c_str());
+std::vector<std::string> rename_entries() {  // "key=value" lines of WININIT.INI's [rename]
+  static char section[32768];
+  const DWORD length = GetPrivateProfileSectionA("rename", section, sizeof section, wininit().c_str());
   std::vector<std::string> lines;
-  for (const char* line = section.data(); line < section.data() + length && *line; line += lines.back().size() + 1) {
+  for (const char* line = section; line < section + length && *line; line += std::strlen(line) + 1)
     lines.push_back(line);
-  }
   return lines;
 }
 
-// A file's content, or its absence, put back when the test ends.
-class SavedFile {
- public:
-  explicit SavedFile(std::string path) : path_(std::move(path)), existed_(exists(path_)) {
-    if (existed_) content_ = read_file(path_);
-  }
-  ~SavedFile() {
-    if (existed_) {
-      write_file(path_, content_);
-    } else {
-      DeleteFileA(path_.c_str());
-    }
-  }
-
- private:
-  std::string path_;
-  bool existed_;
-  std::string content_;
-};
-
-// Session Manager's PendingFileRenameOperations, put back when the test ends.
-class SavedPendingRenames {
- public:
-  SavedPendingRenames() {
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-    DWORD size = 0;
-    existed_ = RegQueryValueExA(key_, kPending, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
-    data_.resize(size);
-    if (existed_) RegQueryValueExA(key_, kPending, nullptr, &type_, data_.data(), &size);
-  }
-  ~SavedPendingRenames() {
-    if (existed_) {
-      RegSetValueExA(key_, kPending, 0, type_, data_.data(), data_.size());
-    } else {
-      RegDeleteValueA(key_, kPending);
-    }
-    RegCloseKey(key_);
-  }
-  void set(const std::string& multi_sz) {
-    RegSetValueExA(key_, kPending, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi_sz.data()), multi_sz.size());
-  }
-  void remove() { RegDeleteValueA(key_, kPending); }
-  std::string value() const {
-    char buffer[4096];
-    DWORD size = sizeof buffer;
-    if (RegQueryValueExA(key_, kPending, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
-      return {};
-    }
-    return std::string(buffer, size);
-  }
-
- private:
-  HKEY key_ = nullptr;
-  bool existed_ = false;
-  DWORD type_ = REG_MULTI_SZ;
-  std::vector<BYTE> data_;
-};
-
-class Library {
- public:
-  explicit Library(const std::string& path) : module_(LoadLibraryA(path.c_str())) {}
-  ~Library() {
-    if (module_) FreeLibrary(module_);
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  bool loaded() const { return module_ != nullptr; }
-  template <class F>
-  F get(const char* name) const {
-    return reinterpret_cast<F>(GetProcAddress(module_, name));
-  }
-
- private:
-  HMODULE module_;
-};
-
-// The installed helper is an older DLL, loaded, so Windows keeps its file.
-std::unique_ptr<Library> load_older_installed_helper() {
-  CopyFileA((kDlls + "restart_none.dll").c_str(), installed_helper().c_str(), FALSE);
-  date_file(installed_helper(), -1);
-  return std::make_unique<Library>(installed_helper());
+// Session Manager's PendingFileRenameOperations: read (false when missing), set, or removed (null).
+const HKEY session_manager = [] {
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, nullptr, 0,
+                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  return key;
+}();
+bool pending(std::string& value) {
+  char buffer[4096];
+  DWORD size = sizeof buffer;
+  const bool found =
+      !RegQueryValueExA(session_manager, kPending, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+  value.assign(buffer, found ? size : 0);
+  return found;
+}
+void set_pending(const std::string* v) {
+  if (!v) RegDeleteValueA(session_manager, kPending);
+  else RegSetValueExA(session_manager, kPending, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(v->data()), v->size());
 }
 
-// A fresh folder under the temporary folder, emptied and removed when the test ends.
-class Folder {
- public:
+// A file's content, or its absence, put back when the test ends.
+struct SavedFile {
+  std::string path;
+  bool existed = exists(path);
+  std::string content = existed ? read_file(path) : "";
+  ~SavedFile() { existed ? write_file(path, content) : void(DeleteFileA(path.c_str())); }
+};
+
+// A scratch folder for a library and the files beside it.
+struct Folder {
+  std::string path;
   Folder() {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    path_ = join(temp, "qel-inshlp32-" + std::to_string(GetCurrentProcessId()));
-    clear();
-    CreateDirectoryA(path_.c_str(), nullptr);
+    path = temp + ("qel-inshlp32-" + std::to_string(GetCurrentProcessId()) + "\\");
+    CreateDirectoryA(path.c_str(), nullptr);
   }
-  ~Folder() { clear(); }
-  std::string operator/(const std::string& name) const { return join(path_, name); }
-
- private:
-  void clear() {
-    for (const std::string& name : files_matching(join(path_, "*"))) DeleteFileA(join(path_, name).c_str());
-    RemoveDirectoryA((join(path_, "qelmac.dll")).c_str());
-    RemoveDirectoryA(path_.c_str());
+  ~Folder() {
+    for (const char* name : {"inshlp32.dll", "qelmac.dll", "foreign.tmp", "probe.ini", "probe.log"})
+      DeleteFileA((path + name).c_str());
+    RemoveDirectoryA(path.c_str());
   }
-  std::string path_;
+  std::string operator/(const char* name) const { return path + name; }
 };
 
-// The real library, copied from E: as <folder>\inshlp32.dll, with WININIT.INI, the installed
-// helper and the temporary copies in the system folder as they were before the test.
+// The real library as <folder>\inshlp32.dll, with no WININIT.INI, installed helper or pending
+// renames; those, and the temporary copies, are as they were afterwards.
 class RestartLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(nt || !std::getenv(kChildVariable)) << "the child was not started as Windows NT";
     DeleteFileA(wininit().c_str());
-    DeleteFileA(installed_helper().c_str());
-    ASSERT_TRUE(CopyFileA((kDlls + "inshlp32.dll").c_str(), (folder_ / "inshlp32.dll").c_str(), FALSE))
+    DeleteFileA(helper().c_str());
+    set_pending(nullptr);
+    ASSERT_TRUE(CopyFileA((kDlls + "inshlp32.dll").c_str(), (folder / "inshlp32.dll").c_str(), FALSE))
         << "drive E: must map to the build tree or its testbin/";
-    library_ = std::make_unique<Library>(folder_ / "inshlp32.dll");
-    ASSERT_TRUE(library_->loaded());
-    do_not_reboot_ = library_->get<Export1>("do_not_reboot");
-    install_qelmac_ = library_->get<Export1>("install_qelmac");
-    check_reboot_flag_ = library_->get<Export0>("check_reboot_flag");
-    ASSERT_TRUE(do_not_reboot_ && install_qelmac_ && check_reboot_flag_);
+    library = load(folder / "inshlp32.dll");
+    do_not_reboot = get<Export1>(library, "do_not_reboot");
+    install_qelmac = get<Export1>(library, "install_qelmac");
+    check_reboot_flag = get<Export0>(library, "check_reboot_flag");
+    ASSERT_TRUE(do_not_reboot && install_qelmac && check_reboot_flag);
   }
   void TearDown() override {
-    library_.reset();
-    for (const std::string& name : new_temps()) DeleteFileA(join(system_dir(), name).c_str());
+    library.reset();
+    for (const std::string& name : new_temps()) DeleteFileA((system_dir() + name).c_str());
+    set_pending(had_pending ? &saved_pending : nullptr);
   }
   std::vector<std::string> new_temps() const {
     std::vector<std::string> found;
-    for (const std::string& name : files_matching(join(system_dir(), "qel*.tmp"))) {
-      bool earlier = false;
-      for (const std::string& before : temps_before_) earlier = earlier || before == name;
-      if (!earlier) found.push_back(name);
-    }
+    for (const std::string& name : temps())
+      if (!temps_before.count(name)) found.push_back(name);
     return found;
   }
-
-  Folder folder_;
-  SavedFile saved_wininit_{wininit()};
-  SavedFile saved_helper_{installed_helper()};
-  std::vector<std::string> temps_before_ = files_matching(join(system_dir(), "qel*.tmp"));
-  std::unique_ptr<Library> library_;
-  Export1 do_not_reboot_ = nullptr;
-  Export1 install_qelmac_ = nullptr;
-  Export0 check_reboot_flag_ = nullptr;
-};
-
-class OnWindows98 : public RestartLibrary {
- protected:
-  void SetUp() override {
-    if (platform() != VER_PLATFORM_WIN32_WINDOWS) GTEST_SKIP() << "the 95 family's behaviour";
-    RestartLibrary::SetUp();
+  // The installed helper is an older DLL, loaded, so Windows keeps its file.
+  Library load_older_installed_helper() const {
+    write_dated(helper(), read_file(kDlls + "restart_none.dll"), -1);
+    return load(helper());
   }
+
+  const bool nt = GetVersion() < 0x80000000u;
+  Folder folder;
+  SavedFile saved_wininit{wininit()}, saved_helper{helper()};
+  std::string saved_pending;
+  bool had_pending = pending(saved_pending);
+  std::set<std::string> temps_before = temps();
+  Library library{nullptr, &FreeLibrary};
+  Export1 do_not_reboot = nullptr, install_qelmac = nullptr;
+  Export0 check_reboot_flag = nullptr;
 };
 
-class OnWindowsNt : public RestartLibrary {
- protected:
-  void SetUp() override {
-    if (platform() != VER_PLATFORM_WIN32_NT) {
-      if (std::getenv(kChildVariable)) FAIL() << "the child was not started as Windows NT";
-      GTEST_SKIP() << "runs in UnderWine.NtFamilyInChildProcess";
-    }
-    RestartLibrary::SetUp();
+TEST_F(RestartLibrary, InstallQelmacReplacesAMissingOrOlderCopyOnly) {
+  EXPECT_EQ(install_qelmac(0), 0);
+  EXPECT_FALSE(exists(helper())) << "no qelmac.dll beside the library: nothing to install";
+  write_dated(folder / "qelmac.dll", "helper 2", 0);
+  const struct {
+    const char* installed;  // nullptr: none
+    int days;
+    const char* after;
+  } cases[] = {{nullptr, 0, "helper 2"}, {"helper 1", -1, "helper 2"}, {"same age", 0, "same age"},
+               {"newer", 1, "newer"}};
+  for (const auto& c : cases) {
+    c.installed ? write_dated(helper(), c.installed, c.days) : void(DeleteFileA(helper().c_str()));
+    EXPECT_EQ(install_qelmac(0x1234), 0);
+    EXPECT_EQ(read_file(helper()), c.after);
+    EXPECT_TRUE(new_temps().empty()) << "temporary copy left behind";
   }
-  SavedPendingRenames pending_;
-};
-
-TEST_F(OnWindows98, CheckRebootFlagFollowsWininitRenameSection) {
-  EXPECT_EQ(check_reboot_flag_(), 0) << "no WININIT.INI";
-  write_file(wininit(), "[rename]\r\n; comment\r\nno entry\r\n\r\n[other]\r\nNUL=C:\\WINDOWS\\OLD.TMP\r\n");
-  EXPECT_EQ(check_reboot_flag_(), 0) << "no destination=source line in [rename]";
-  write_file(wininit(), "[Rename]\r\nNUL=C:\\WINDOWS\\OLD.TMP\r\n");
-  EXPECT_EQ(check_reboot_flag_(), 1);
-  WritePrivateProfileStringA("rename", nullptr, nullptr, wininit().c_str());
-  EXPECT_EQ(check_reboot_flag_(), 0) << "section removed";
+  EXPECT_EQ(check_reboot_flag(), 0);
 }
 
-TEST_F(OnWindows98, InstallQelmacWithoutNewCopyInstallsNothing) {
-  EXPECT_EQ(install_qelmac_(0), 0);
-  ASSERT_TRUE(CreateDirectoryA((folder_ / "qelmac.dll").c_str(), nullptr));
-  EXPECT_EQ(install_qelmac_(0), 0) << "a folder named qelmac.dll";
-  EXPECT_FALSE(exists(installed_helper()));
-  EXPECT_TRUE(new_temps().empty());
-}
-
-TEST_F(OnWindows98, InstallQelmacCopiesMissingOrOlderAndKeepsNewer) {
-  write_file_dated(folder_ / "qelmac.dll", "helper 2", 0);
-  EXPECT_EQ(install_qelmac_(0x1234), 0);
-  EXPECT_EQ(read_file(installed_helper()), "helper 2") << "missing";
-  EXPECT_TRUE(new_temps().empty()) << "temporary copy left behind";
-  EXPECT_EQ(install_qelmac_(0), 0);
-  EXPECT_EQ(read_file(installed_helper()), "helper 2") << "same age";
-
-  write_file_dated(installed_helper(), "helper 3", 1);
-  EXPECT_EQ(install_qelmac_(0), 0);
-  EXPECT_EQ(read_file(installed_helper()), "helper 3") << "newer one replaced";
-
-  write_file_dated(installed_helper(), "helper 1", -1);
-  EXPECT_EQ(install_qelmac_(0), 0);
-  EXPECT_EQ(read_file(installed_helper()), "helper 2") << "older one kept";
-  EXPECT_EQ(check_reboot_flag_(), 0);
+TEST_F(RestartLibrary, DoNotRebootAnswersZeroAndChangesNothing) {
+  write_dated(folder / "qelmac.dll", "helper 2", 0);
+  for (int flag : {0, 1, -1, INT_MAX}) EXPECT_EQ(do_not_reboot(flag), 0) << flag;
+  EXPECT_FALSE(exists(helper()));
   EXPECT_FALSE(exists(wininit()));
 }
 
-TEST_F(OnWindows98, InstallQelmacInUseWaitsForRestartInWininit) {
-  auto loaded = load_older_installed_helper();
-  ASSERT_TRUE(loaded->loaded());
+TEST_F(RestartLibrary, CheckRebootFlagFollowsPendingRenames) {
+  EXPECT_EQ(check_reboot_flag(), 0) << "nothing pending";
+  if (nt) {
+    const std::string empty(2, '\0'), one = "\\??\\C:\\windows\\old.tmp" + empty;
+    set_pending(&empty);
+    EXPECT_EQ(check_reboot_flag(), 0) << "empty list";
+    set_pending(&one);
+    EXPECT_EQ(check_reboot_flag(), 1);
+    write_file(wininit(), "[rename]\r\nNUL=C:\\WINDOWS\\OLD.TMP\r\n");
+    set_pending(nullptr);
+    EXPECT_EQ(check_reboot_flag(), 0) << "WININIT.INI means nothing to NT";
+  } else {
+    write_file(wininit(), "[rename]\r\n; comment\r\nno entry\r\n\r\n[other]\r\nNUL=C:\\WINDOWS\\OLD.TMP\r\n");
+    EXPECT_EQ(check_reboot_flag(), 0) << "no destination=source line in [rename]";
+    write_file(wininit(), "[Rename]\r\nNUL=C:\\WINDOWS\\OLD.TMP\r\n");
+    EXPECT_EQ(check_reboot_flag(), 1);
+  }
+}
+
+TEST_F(RestartLibrary, InstallQelmacInUseWaitsForRestart) {
+  const Library loaded = load_older_installed_helper();
+  ASSERT_TRUE(loaded);
   char short_system[MAX_PATH];
   ASSERT_GT(GetShortPathNameA(system_dir().c_str(), short_system, MAX_PATH), 0u);
-  const std::string key = join(short_system, "qelmac.dll");
-  // Entries made by others: one for another file, one for the helper with a file not ours.
-  write_file(folder_ / "foreign.tmp", "foreign");
-  write_file(wininit(), "[rename]\r\nNUL=C:\\WINDOWS\\OLD.TMP\r\n" + key + "=" + (folder_ / "foreign.tmp") + "\r\n");
-  write_file_dated(folder_ / "qelmac.dll", "helper 2", 0);
-  EXPECT_EQ(install_qelmac_(0), 1);
-  EXPECT_EQ(read_file(installed_helper()), read_file(kDlls + "restart_none.dll"));
-
-  std::vector<std::string> entries = rename_entries();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0], "NUL=C:\\WINDOWS\\OLD.TMP");
-  ASSERT_EQ(_strnicmp(entries[1].c_str(), (key + "=").c_str(), key.size() + 1), 0) << entries[1];
-  std::string first_temp = entries[1].substr(key.size() + 1);
-  EXPECT_EQ(_strnicmp(first_temp.c_str(), short_system, std::strlen(short_system)), 0) << first_temp;
-  EXPECT_EQ(read_file(first_temp), "helper 2");
-  EXPECT_TRUE(exists(folder_ / "foreign.tmp")) << "a file not made here is left alone";
-  EXPECT_EQ(check_reboot_flag_(), 1);
-
-  // Newer still before the restart: the entry names the newest copy; the earlier copy is gone.
-  write_file_dated(folder_ / "qelmac.dll", "helper 3", 1);
-  EXPECT_EQ(install_qelmac_(0), 1);
-  entries = rename_entries();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(read_file(entries[1].substr(key.size() + 1)), "helper 3");
-  EXPECT_FALSE(exists(first_temp));
-  EXPECT_EQ(new_temps().size(), 1u);
+  const std::string key = short_system + std::string("qelmac.dll=");  // short names for the 95 family
+  // Entries of others: one for another file stays; one for the helper naming a file not ours is
+  // replaced, and that file is left alone.
+  write_file(folder / "foreign.tmp", "foreign");
+  if (!nt) write_file(wininit(), "[rename]\r\nNUL=C:\\OLD.TMP\r\n" + key + folder / "foreign.tmp" + "\r\n");
+  // A newer copy still before the restart replaces the first: the 95 family's entry names the
+  // newest copy and the earlier one is deleted; NT keeps both moves, made in order.
+  std::set<std::string> seen;
+  for (int round = 2; round <= 3; ++round) {
+    const std::string copy = "helper " + std::to_string(round);
+    write_dated(folder / "qelmac.dll", copy, round);
+    EXPECT_EQ(install_qelmac(0), 1);
+    EXPECT_EQ(read_file(helper()), read_file(kDlls + "restart_none.dll")) << "the loaded copy stays until the restart";
+    EXPECT_EQ(check_reboot_flag(), 1);
+    std::vector<std::string> fresh;
+    for (const std::string& name : new_temps())
+      if (seen.insert(name).second) fresh.push_back(name);
+    ASSERT_EQ(fresh.size(), 1u);
+    EXPECT_EQ(read_file(system_dir() + fresh[0]), copy);
+    EXPECT_EQ(new_temps().size(), nt ? seen.size() : 1u);
+    if (nt) {
+      std::string value;
+      pending(value);
+      EXPECT_NE(value.find(fresh[0]), std::string::npos) << value;
+      EXPECT_NE(value.find("qelmac.dll"), std::string::npos) << value;
+    } else {
+      const std::vector<std::string> entries = rename_entries();
+      ASSERT_EQ(entries.size(), 2u);
+      EXPECT_EQ(entries[0], "NUL=C:\\OLD.TMP");
+      EXPECT_EQ(lstrcmpiA(entries[1].c_str(), (key + short_system + fresh[0]).c_str()), 0) << entries[1];
+    }
+  }
+  EXPECT_TRUE(exists(folder / "foreign.tmp")) << "a file not made here is left alone";
+  EXPECT_TRUE(!nt || !exists(wininit())) << "NT has no use for WININIT.INI";
 }
 
-TEST_F(OnWindows98, DoNotRebootAnswersZeroAndChangesNothing) {
-  write_file_dated(folder_ / "qelmac.dll", "helper 2", 0);
-  for (int flag : {0, 1, -1, INT_MAX}) EXPECT_EQ(do_not_reboot_(flag), 0) << flag;
-  EXPECT_FALSE(exists(installed_helper()));
-  EXPECT_FALSE(exists(wininit()));
-}
-
-TEST_F(OnWindowsNt, CheckRebootFlagFollowsPendingFileRenameOperations) {
-  pending_.remove();
-  EXPECT_EQ(check_reboot_flag_(), 0) << "no value";
-  pending_.set(std::string("\0\0", 2));
-  EXPECT_EQ(check_reboot_flag_(), 0) << "empty list";
-  pending_.set("\\??\\C:\\windows\\old.tmp" + std::string(2, '\0'));
-  EXPECT_EQ(check_reboot_flag_(), 1);
-  write_file(wininit(), "[rename]\r\nNUL=C:\\WINDOWS\\OLD.TMP\r\n");
-  pending_.remove();
-  EXPECT_EQ(check_reboot_flag_(), 0) << "WININIT.INI means nothing to NT";
-}
-
-TEST_F(OnWindowsNt, InstallQelmacCopiesOrWaitsForRestartInSessionManager) {
-  pending_.remove();
-  write_file_dated(folder_ / "qelmac.dll", "helper 2", 0);
-  EXPECT_EQ(install_qelmac_(0), 0);
-  EXPECT_EQ(read_file(installed_helper()), "helper 2");
-  EXPECT_TRUE(new_temps().empty());
-  EXPECT_EQ(check_reboot_flag_(), 0);
-
-  auto loaded = load_older_installed_helper();
-  ASSERT_TRUE(loaded->loaded());
-  write_file_dated(folder_ / "qelmac.dll", "helper 3", 1);
-  EXPECT_EQ(install_qelmac_(0), 1);
-  EXPECT_EQ(read_file(installed_helper()), read_file(kDlls + "restart_none.dll"));
-  std::vector<std::string> temps = new_temps();
-  ASSERT_EQ(temps.size(), 1u);
-  EXPECT_EQ(read_file(join(system_dir(), temps[0])), "helper 3");
-  std::string pending = pending_.value();
-  EXPECT_NE(pending.find(temps[0]), std::string::npos) << pending;
-  EXPECT_NE(pending.find("qelmac.dll"), std::string::npos) << pending;
-  EXPECT_EQ(check_reboot_flag_(), 1);
-  EXPECT_FALSE(exists(wininit()));
-}
-
-// Wine takes a program's Windows version from AppDefaults\<exe name>; the child runs only the
-// OnWindowsNt tests and fails them if it is not NT.
+// Wine takes a program's Windows version from AppDefaults\<exe name>.
 TEST(UnderWine, NtFamilyInChildProcess) {
   char module[MAX_PATH];
   ASSERT_GT(GetModuleFileNameA(nullptr, module, MAX_PATH), 0u);
   // Wine names a file outside every drive "unix\..."; it opens it as "\\?\unix\...".
-  std::string self = _strnicmp(module, "unix\\", 5) == 0 ? std::string("\\\\?\\") + module : module;
-  std::string app_key = std::string("Software\\Wine\\AppDefaults\\") + (std::strrchr(module, '\\') + 1);
+  const std::string self = _strnicmp(module, "unix\\", 5) == 0 ? std::string("\\\\?\\") + module : module;
+  const std::string app_key = std::string("Software\\Wine\\AppDefaults\\") + (std::strrchr(module, '\\') + 1);
   HKEY key;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, app_key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
   RegCloseKey(key);
   SetEnvironmentVariableA(kChildVariable, "1");
-
-  std::string command = "\"" + self + "\" --gtest_filter=OnWindowsNt.*";
+  std::string command = "\"" + self + "\" --gtest_filter=RestartLibrary.*";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  BOOL started = CreateProcessA(self.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                windows_dir().c_str(), &startup, &process);
+  const BOOL started = CreateProcessA(self.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      folder_of(GetWindowsDirectoryA).c_str(), &startup, &process);
   DWORD exit_code = 1;
   if (started) {
     WaitForSingleObject(process.hProcess, 120000);
@@ -419,35 +288,30 @@ TEST(UnderWine, NtFamilyInChildProcess) {
 }
 
 TEST(RestartProbe, ExportsExactlyWhatItsNameSays) {
-  const char* const names[] = {"do_not_reboot", "install_qelmac", "check_reboot_flag"};
   for (std::string probe : {"none", "do_not_reboot", "install_qelmac", "check_reboot_flag", "all"}) {
-    Library library(kDlls + "restart_" + probe + ".dll");
-    ASSERT_TRUE(library.loaded()) << probe;
-    for (const char* name : names) {
-      bool expected = probe == "all" || probe == name;
-      EXPECT_EQ(library.get<FARPROC>(name) != nullptr, expected) << probe << " / " << name;
-    }
+    const Library library = load(kDlls + "restart_" + probe + ".dll");
+    ASSERT_TRUE(library) << probe;
+    for (const char* name : {"do_not_reboot", "install_qelmac", "check_reboot_flag"})
+      EXPECT_EQ(get<FARPROC>(library, name) != nullptr, probe == "all" || probe == name) << probe << " / " << name;
   }
 }
 
 TEST(RestartProbe, LogsCallsBesideItselfAndAnswersConfiguredVerdicts) {
-  Folder folder;
+  const Folder folder;
   ASSERT_TRUE(CopyFileA((kDlls + "restart_all.dll").c_str(), (folder / "inshlp32.dll").c_str(), FALSE));
-  Library library(folder / "inshlp32.dll");
-  ASSERT_TRUE(library.loaded());
-  auto do_not_reboot = library.get<Export1>("do_not_reboot");
-  auto install_qelmac = library.get<Export1>("install_qelmac");
-  auto check_reboot_flag = library.get<Export0>("check_reboot_flag");
+  const Library library = load(folder / "inshlp32.dll");
+  const auto do_not_reboot = get<Export1>(library, "do_not_reboot");
+  const auto install_qelmac = get<Export1>(library, "install_qelmac");
+  const auto check_reboot_flag = get<Export0>(library, "check_reboot_flag");
   ASSERT_TRUE(do_not_reboot && install_qelmac && check_reboot_flag);
-
   EXPECT_EQ(do_not_reboot(1), 0) << "no probe.ini";
-  std::string ini = folder / "probe.ini";
-  write_file(ini, "[verdicts]\r\ndo_not_reboot=5\r\ninstall_qelmac=-1\r\n[other]\r\ncheck_reboot_flag=9\r\n");
+  write_file(folder / "probe.ini",
+             "[verdicts]\r\ndo_not_reboot=5\r\ninstall_qelmac=-1\r\n[other]\r\ncheck_reboot_flag=9\r\n");
   EXPECT_EQ(do_not_reboot(0), 5);
   EXPECT_EQ(install_qelmac(0x1234), -1);
   EXPECT_EQ(install_qelmac(-7), -1);
   EXPECT_EQ(check_reboot_flag(), 0) << "key only in another section";
-  WritePrivateProfileStringA("verdicts", "check_reboot_flag", "0x7FFFFFFF", ini.c_str());
+  WritePrivateProfileStringA("verdicts", "check_reboot_flag", "0x7FFFFFFF", (folder / "probe.ini").c_str());
   EXPECT_EQ(check_reboot_flag(), 0x7FFFFFFF);
   EXPECT_EQ(read_file(folder / "probe.log"),
             "do_not_reboot 1\r\ndo_not_reboot 0\r\ninstall_qelmac 4660\r\ninstall_qelmac -7\r\n"
