@@ -1,0 +1,99 @@
+#include "ui/gauge.h"
+
+#include <cstdint>
+
+#include "resource_ids.h"
+#include "support/text_format.h"
+
+namespace {
+
+constexpr COLORREF gauge_blue = RGB(0, 0, 255);
+constexpr COLORREF gauge_white = RGB(255, 255, 255);
+constexpr std::uint32_t initial_range = 100;
+
+std::uint32_t read_value(HWND gauge, int offset) { return static_cast<std::uint32_t>(GetWindowLongA(gauge, offset)); }
+
+void store_value(HWND gauge, int offset, LPARAM value) { SetWindowLongA(gauge, offset, static_cast<LONG>(value)); }
+
+void paint_gauge(HWND gauge)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(gauge, &paint);
+    const std::uint32_t range = read_value(gauge, gauge_range_offset);
+    std::uint32_t position = read_value(gauge, gauge_position_offset);
+    if (position > range) position = range;
+    // A range of 0 has no percentage: it shows as an empty bar at 0 %.
+    const std::uint32_t percent = range ? position * 100 / range : 0;
+
+    char text[8];
+    format_text(text, sizeof text, "%3d%%", static_cast<int>(percent));
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, text, 4, &extent);
+    const std::int16_t text_width = static_cast<std::int16_t>(extent.cx);
+    const std::int16_t text_height = static_cast<std::int16_t>(extent.cy);
+
+    RECT inner;
+    GetClientRect(gauge, &inner);
+    FrameRect(dc, &inner, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    InflateRect(&inner, -1, -1);
+
+    const std::uint16_t right = static_cast<std::uint16_t>(inner.right);
+    const std::uint16_t split = range ? static_cast<std::uint16_t>(position * right / range + 1) : 1;
+    RECT filled = inner;
+    filled.right = split;
+    // At the full range the blue part covers the right frame line; the empty part is then empty
+    // (never a reversed rectangle, which would be filled the other way round).
+    RECT empty = inner;
+    empty.left = split < inner.right ? split : inner.right;
+
+    const int x = (static_cast<int>(inner.right) - text_width) / 2;
+    const int y = (static_cast<int>(static_cast<std::int16_t>(inner.bottom)) - text_height) / 2;
+
+    SetBkColor(dc, gauge_blue);
+    SetTextColor(dc, gauge_white);
+    ExtTextOutA(dc, x, y, ETO_OPAQUE | ETO_CLIPPED, &filled, text, 4, nullptr);
+    SetBkColor(dc, gauge_white);
+    SetTextColor(dc, gauge_blue);
+    ExtTextOutA(dc, x, y, ETO_OPAQUE | ETO_CLIPPED, &empty, text, 4, nullptr);
+    EndPaint(gauge, &paint);
+}
+
+LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_CREATE:
+        store_value(gauge, gauge_range_offset, initial_range);
+        store_value(gauge, gauge_position_offset, 0);
+        return 1;
+    case GAUGE_SETPOS:
+        store_value(gauge, gauge_position_offset, lparam);
+        InvalidateRect(gauge, nullptr, FALSE);
+        UpdateWindow(gauge);
+        return 1;
+    case GAUGE_SETRANGE:
+        store_value(gauge, gauge_range_offset, lparam);
+        return 1;
+    case WM_PAINT:
+        paint_gauge(gauge);
+        return 1;
+    default:
+        return DefWindowProcA(gauge, message, wparam, lparam);
+    }
+}
+
+}  // namespace
+
+bool register_gauge_class(HINSTANCE instance)
+{
+    WNDCLASSA gauge_class{};
+    gauge_class.style = CS_HREDRAW | CS_VREDRAW;
+    gauge_class.lpfnWndProc = gauge_window_proc;
+    gauge_class.cbWndExtra = 8;
+    gauge_class.hInstance = instance;
+    gauge_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    gauge_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    gauge_class.lpszClassName = GAUGE_CLASS;
+    return RegisterClassA(&gauge_class) != 0;
+}
+
+bool unregister_gauge_class(HINSTANCE instance) { return UnregisterClassA(GAUGE_CLASS, instance) != 0; }

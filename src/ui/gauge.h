@@ -1,0 +1,19 @@
+// The gauge: the program's own progress bar, control 502 of the progress dialogs. A framed bar
+// that fills with blue from the left, the percentage centred on it (white on the blue part, blue
+// on the white part). The frame registers the class at start and unregisters it at the end.
+#pragma once
+
+#include <windows.h>
+
+// lParam: the new position; stored, then the bar is repainted at once. Answers 1.
+constexpr UINT GAUGE_SETPOS = WM_USER;
+// lParam: the new range (the position that means 100 %); stored only, the next position shows it.
+// A range of 0 shows an empty bar at 0 %. Answers 1.
+constexpr UINT GAUGE_SETRANGE = WM_USER + 1;
+
+// The two window values, 32-bit unsigned, in the window's extra bytes.
+constexpr int gauge_position_offset = 0;
+constexpr int gauge_range_offset = 4;
+
+bool register_gauge_class(HINSTANCE instance);
+bool unregister_gauge_class(HINSTANCE instance);
