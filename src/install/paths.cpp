@@ -72,3 +72,14 @@ int path_exists(const char* path)
     if (!AreFileApisANSI()) CharToOemA(name, name);
     return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
 }
+
+int drive_has_room(int drive, std::uint32_t bytes)
+{
+    char root[4] = {static_cast<char>('A' + drive), ':', '\\', '\0'};
+    DWORD sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, total_clusters = 0;
+    if (!GetDiskFreeSpaceA(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters, &total_clusters)) return 0;
+    std::uint32_t needed = bytes / 8192;
+    if (bytes_per_sector && sectors_per_cluster)
+        needed = ((bytes + bytes_per_sector) / bytes_per_sector + sectors_per_cluster) / sectors_per_cluster;
+    return needed < free_clusters;
+}
