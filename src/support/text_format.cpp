@@ -55,70 +55,70 @@ const char* read_number(const char* p, std::size_t& value)
 std::size_t padding(std::size_t width, std::size_t length) { return width > length ? width - length : 0; }
 
 // Blank-padded text on the side the '-' flag chooses; used by %s and %c.
-void put_padded_text(output& o, const conversion& spec, const char* text, std::size_t length)
+void put_padded_text(output& o, const conversion& wanted, const char* text, std::size_t length)
 {
-    const std::size_t pad = padding(spec.width, length);
-    if (!spec.left) o.repeat(' ', pad);
+    const std::size_t pad = padding(wanted.width, length);
+    if (!wanted.left) o.repeat(' ', pad);
     o.text(text, length);
-    if (spec.left) o.repeat(' ', pad);
+    if (wanted.left) o.repeat(' ', pad);
 }
 
-void put_number(output& o, const conversion& spec, bool negative, std::uint32_t magnitude, unsigned base,
+void put_number(output& o, const conversion& wanted, bool negative, std::uint32_t magnitude, unsigned base,
                 bool upper)
 {
     const char* digits_of = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[16];
     std::size_t count = 0;
     for (std::uint32_t v = magnitude; v != 0; v /= base) digits[count++] = digits_of[v % base];
-    if (count == 0 && !(spec.has_precision && spec.precision == 0)) digits[count++] = '0';
+    if (count == 0 && !(wanted.has_precision && wanted.precision == 0)) digits[count++] = '0';
 
-    const std::size_t zeros = spec.has_precision && spec.precision > count ? spec.precision - count : 0;
-    const char* prefix = negative ? "-" : (spec.alternate && base == 16 && magnitude != 0) ? (upper ? "0X" : "0x") : "";
+    const std::size_t zeros = wanted.has_precision && wanted.precision > count ? wanted.precision - count : 0;
+    const char* prefix = negative ? "-" : (wanted.alternate && base == 16 && magnitude != 0) ? (upper ? "0X" : "0x") : "";
     std::size_t prefix_length = 0;
     while (prefix[prefix_length]) ++prefix_length;
 
     const std::size_t length = prefix_length + zeros + count;  // zeros <= number_limit: no overflow
-    const std::size_t pad = padding(spec.width, length);
-    const bool zero_pad = spec.zero && !spec.left && !spec.has_precision;
+    const std::size_t pad = padding(wanted.width, length);
+    const bool zero_pad = wanted.zero && !wanted.left && !wanted.has_precision;
 
-    if (!spec.left && !zero_pad) o.repeat(' ', pad);
+    if (!wanted.left && !zero_pad) o.repeat(' ', pad);
     o.text(prefix, prefix_length);
     if (zero_pad) o.repeat('0', pad);
     o.repeat('0', zeros);
     while (count > 0) o.put(digits[--count]);
-    if (spec.left) o.repeat(' ', pad);
+    if (wanted.left) o.repeat(' ', pad);
 }
 
-void put_signed(output& o, const conversion& spec, std::int32_t value)
+void put_signed(output& o, const conversion& wanted, std::int32_t value)
 {
     const bool negative = value < 0;
     // Through unsigned arithmetic so that INT_MIN has its magnitude too.
     const std::uint32_t magnitude = negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    put_number(o, spec, negative, magnitude, 10, false);
+    put_number(o, wanted, negative, magnitude, 10, false);
 }
 
-std::int32_t read_signed(const conversion& spec, std::va_list& args)
+std::int32_t read_signed(const conversion& wanted, std::va_list& args)
 {
-    if (spec.size == 'l') return static_cast<std::int32_t>(va_arg(args, long));
+    if (wanted.size == 'l') return static_cast<std::int32_t>(va_arg(args, long));
     const int value = va_arg(args, int);
-    return spec.size == 'h' ? static_cast<std::int16_t>(value) : static_cast<std::int32_t>(value);
+    return wanted.size == 'h' ? static_cast<std::int16_t>(value) : static_cast<std::int32_t>(value);
 }
 
-std::uint32_t read_unsigned(const conversion& spec, std::va_list& args)
+std::uint32_t read_unsigned(const conversion& wanted, std::va_list& args)
 {
-    if (spec.size == 'l') return static_cast<std::uint32_t>(va_arg(args, unsigned long));
+    if (wanted.size == 'l') return static_cast<std::uint32_t>(va_arg(args, unsigned long));
     const unsigned value = va_arg(args, unsigned);
-    return spec.size == 'h' ? static_cast<std::uint16_t>(value) : static_cast<std::uint32_t>(value);
+    return wanted.size == 'h' ? static_cast<std::uint16_t>(value) : static_cast<std::uint32_t>(value);
 }
 
 // Reads the text of %s, never past the precision.
-void put_string(output& o, const conversion& spec, const char* text)
+void put_string(output& o, const conversion& wanted, const char* text)
 {
     if (!text) text = "(null)";
-    const std::size_t limit = spec.has_precision ? spec.precision : SIZE_MAX;
+    const std::size_t limit = wanted.has_precision ? wanted.precision : SIZE_MAX;
     std::size_t length = 0;
     while (length < limit && text[length]) ++length;
-    put_padded_text(o, spec, text, length);
+    put_padded_text(o, wanted, text, length);
 }
 
 int expand(char* out, std::size_t capacity, const char* format, std::va_list& args)
@@ -134,35 +134,35 @@ int expand(char* out, std::size_t capacity, const char* format, std::va_list& ar
             continue;
         }
         ++p;
-        conversion spec;
+        conversion wanted;
         for (;; ++p) {
-            if (*p == '-') spec.left = true;
-            else if (*p == '0') spec.zero = true;
-            else if (*p == '#') spec.alternate = true;
+            if (*p == '-') wanted.left = true;
+            else if (*p == '0') wanted.zero = true;
+            else if (*p == '#') wanted.alternate = true;
             else break;
         }
-        p = read_number(p, spec.width);
+        p = read_number(p, wanted.width);
         if (*p == '.') {
-            spec.has_precision = true;
-            p = read_number(p + 1, spec.precision);
+            wanted.has_precision = true;
+            p = read_number(p + 1, wanted.precision);
         }
-        if (*p == 'h' || *p == 'l') spec.size = *p++;
+        if (*p == 'h' || *p == 'l') wanted.size = *p++;
 
         const char letter = *p;
         if (!letter) break;  // the format ends inside a conversion
         ++p;
         switch (letter) {
         case 'd':
-        case 'i': put_signed(o, spec, read_signed(spec, args)); break;
-        case 'u': put_number(o, spec, false, read_unsigned(spec, args), 10, false); break;
-        case 'x': put_number(o, spec, false, read_unsigned(spec, args), 16, false); break;
-        case 'X': put_number(o, spec, false, read_unsigned(spec, args), 16, true); break;
+        case 'i': put_signed(o, wanted, read_signed(wanted, args)); break;
+        case 'u': put_number(o, wanted, false, read_unsigned(wanted, args), 10, false); break;
+        case 'x': put_number(o, wanted, false, read_unsigned(wanted, args), 16, false); break;
+        case 'X': put_number(o, wanted, false, read_unsigned(wanted, args), 16, true); break;
         case 'c': {
             const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
-            put_padded_text(o, spec, &c, c == '\0' ? 0 : 1);
+            put_padded_text(o, wanted, &c, c == '\0' ? 0 : 1);
             break;
         }
-        case 's': put_string(o, spec, va_arg(args, const char*)); break;
+        case 's': put_string(o, wanted, va_arg(args, const char*)); break;
         default: o.put(letter); break;  // unknown letters, '%' among them, stand for themselves
         }
     }
