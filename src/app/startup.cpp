@@ -154,6 +154,7 @@ int run_setup(HINSTANCE instance, const char* command_line)
 {
     setup.next_disk_started = 0;
     setup.app_instance = instance;
+    use_system_code_page();
 
     if (window_class_exists(frame_class_name)) {
         SetForegroundWindow(FindWindowA(frame_class_name, nullptr));

@@ -10,15 +10,6 @@
 
 namespace {
 
-char* last_backslash(char* text)
-{
-    char* found = nullptr;
-    for (char* p = text; *p; p = CharNextA(p)) {
-        if (*p == '\\') found = p;
-    }
-    return found;
-}
-
 void append_bounded(char* buffer, const char* text)
 {
     const std::size_t used = std::strlen(buffer);
@@ -28,14 +19,11 @@ void append_bounded(char* buffer, const char* text)
     buffer[used + length] = '\0';
 }
 
+bool system_lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
+
 }  // namespace
 
-void strip_trailing_backslash(char* text)
-{
-    if (!*text) return;
-    char* last = CharPrevA(text, text + std::strlen(text));
-    if (*last == '\\') *last = '\0';
-}
+void use_system_code_page() { set_lead_byte_test(system_lead_byte); }
 
 char* join_path(char* out, ...)
 {
@@ -52,15 +40,6 @@ char* join_path(char* out, ...)
     if (!out) out = static_cast<char*>(alloc_block(static_cast<std::uint32_t>(std::strlen(work) + 1)));
     std::strcpy(out, work);
     return out;
-}
-
-int path_directory(char* out, const char* path)
-{
-    std::strncpy(out, path, path_capacity - 1);
-    out[path_capacity - 1] = '\0';
-    if (char* cut = last_backslash(out)) *cut = '\0';
-    else out[0] = '\0';
-    return 0;
 }
 
 int path_exists(const char* path)

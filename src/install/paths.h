@@ -4,14 +4,14 @@
 
 #include <cstdint>
 
+#include "install/path_text.h"
+
+// Path scans step by the system code page's characters from here on.
+void use_system_code_page();
+
 // Joins the non-empty parts with single backslashes, dropping a trailing backslash; the list
 // ends with a null. With a null output the result is a new memory block the caller frees.
 char* join_path(char* out, ...);
-
-void strip_trailing_backslash(char* text);
-
-// The path cut at its last backslash (the backslash dropped); empty for a bare name.
-int path_directory(char* out, const char* path);
 
 // A file or directory of that name exists (tested on the OEM form of the name).
 int path_exists(const char* path);
