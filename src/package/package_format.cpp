@@ -372,16 +372,6 @@ void write_field(writer& out, const header_field& field, const run_state& state,
     }
 }
 
-// Groups as the file holds them: the in-memory lists run newest first, so they are written back
-// to front.
-template <typename Node, typename Write>
-void write_reversed(const Node* node, Write write)
-{
-    if (!node) return;
-    write_reversed(node->next, write);
-    write(*node);
-}
-
 }  // namespace
 
 std::uint16_t read_package_fields(package_source& source, std::uint32_t package_start, run_state& state,
@@ -445,9 +435,9 @@ std::vector<unsigned char> encode_package_header(const run_state& state, const p
         out.text(group.name);
         out.u32(group.value);
         out.u16(group.value_count);
-        write_reversed(group.values, [&](const group_value_node& node) { out.u32(node.value); });
+        in_file_order(group.values, [&](const group_value_node& node) { out.u32(node.value); });
         out.u16(group.name_count);
-        write_reversed(group.names, [&](const group_name_node& node) { out.text(node.name); });
+        in_file_order(group.names, [&](const group_name_node& node) { out.text(node.name); });
     }
     out.u16(static_cast<std::uint32_t>(members.size()));
     for (const member_entry& member : members) {

@@ -57,6 +57,15 @@ struct group_record {
     group_name_node* names;
 };
 
+// Visits a group's list in file order: the lists hold their items newest first.
+template <typename Node, typename Visit>
+void in_file_order(const Node* node, Visit visit)
+{
+    if (!node) return;
+    in_file_order(node->next, visit);
+    visit(*node);
+}
+
 // Fields the program reads past but does not use. Kept so that the tools can show a package
 // and build one exactly as described.
 struct package_reserved {

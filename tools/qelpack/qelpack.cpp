@@ -320,14 +320,6 @@ std::string json_text(std::string_view text)
     return out + "\"";
 }
 
-template <typename Node, typename Visit>
-void in_file_order(const Node* node, Visit visit)  // group lists run newest first
-{
-    if (!node) return;
-    in_file_order(node->next, visit);
-    visit(*node);
-}
-
 std::string db_version_text(std::uint16_t version)
 {
     return std::to_string(version & 0xFF) + "." + std::to_string(version >> 8);
