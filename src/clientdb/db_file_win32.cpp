@@ -92,8 +92,6 @@ int has_room(const char*, char drive_letter, std::uint32_t bytes)
 
 int ask_disk_full(char drive_letter) { return ask_retry(resource_text(1, STR_DB_DISK_FULL), drive_letter); }
 
-int ask_more_disk_space() { return ask_retry(resource_text(1, STR_NEED_DISK_SPACE)); }
-
 void log_text(const char* line) { log_line("%s", line); }
 
 }  // namespace
@@ -112,6 +110,6 @@ const db_host db_platform_host = {
     .list_directory = list_directory,
     .has_room = has_room,
     .ask_disk_full = ask_disk_full,
-    .ask_more_disk_space = ask_more_disk_space,
+    .ask_more_disk_space = [] { return ask_more_disk_space() ? 1 : 0; },
     .log = log_text,
 };

@@ -2,11 +2,16 @@
 
 #include <windows.h>
 
+#include <direct.h>
+
 #include <cstdarg>
 #include <cstring>
 
 #include "app/run_state.h"
+#include "resource_ids.h"
 #include "support/memory.h"
+#include "support/strings.h"
+#include "ui/dialogs.h"
 
 namespace {
 
@@ -20,6 +25,37 @@ void append_bounded(char* buffer, const char* text)
 }
 
 bool system_lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
+
+void copy_path(char (&buffer)[path_capacity], const char* path)
+{
+    std::strncpy(buffer, path, path_capacity - 1);
+    buffer[path_capacity - 1] = '\0';
+}
+
+// Names are ANSI; only file calls switched to the OEM set need the OEM form, and an OEM name
+// handed to an ANSI call would miss every file with an accented name.
+void to_file_call_set(char* name)
+{
+    if (!AreFileApisANSI()) CharToOemA(name, name);
+}
+
+// A copy of `path` in the form the file calls take.
+struct file_call_name {
+    char text[path_capacity];
+    explicit file_call_name(const char* path)
+    {
+        copy_path(text, path);
+        to_file_call_set(text);
+    }
+};
+
+void drive_root(char (&root)[4], int drive)
+{
+    root[0] = static_cast<char>('A' + drive);
+    root[1] = ':';
+    root[2] = '\\';
+    root[3] = '\0';
+}
 
 }  // namespace
 
@@ -42,23 +78,118 @@ char* join_path(char* out, ...)
     return out;
 }
 
+char* target_path(char* out, const char* relative) { return target_path_text(out, setup.target_dir, relative); }
+
+int make_directory_path(const char* path)
+{
+    char buffer[path_capacity];
+    copy_path(buffer, path);
+    // The drive prefix (letter, colon, backslash) is never created.
+    char* rest = buffer;
+    if (buffer[0] && buffer[1] == ':') rest = buffer + (buffer[2] ? 3 : 2);
+    to_file_call_set(rest);
+    int created = 0;
+    for (char* scan = rest;;) {
+        char* separator = find_char(scan, '\\');
+        if (!separator) return CreateDirectoryA(buffer, nullptr) != 0;
+        *separator = '\0';
+        created = CreateDirectoryA(buffer, nullptr) != 0;
+        *separator = '\\';
+        if (!separator[1]) return created;
+        scan = separator + 1;
+    }
+}
+
+int file_can_open(const char* path)
+{
+    const HFILE file = _lopen(path, OF_READ);
+    if (file == HFILE_ERROR) return 0;
+    _lclose(file);
+    return 1;
+}
+
 int path_exists(const char* path)
 {
-    static char name[path_capacity];
-    std::strncpy(name, path, path_capacity - 1);
-    name[path_capacity - 1] = '\0';
-    // Names are ANSI; only file calls switched to the OEM set need the OEM form.
-    if (!AreFileApisANSI()) CharToOemA(name, name);
-    return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+    const file_call_name name(path);
+    return GetFileAttributesA(name.text) != INVALID_FILE_ATTRIBUTES;
+}
+
+int rename_path(const char* from, const char* to)
+{
+    const file_call_name old_name(from);
+    const file_call_name new_name(to);
+    return MoveFileA(old_name.text, new_name.text) != 0;
+}
+
+std::uint32_t file_dos_time(const char* path)
+{
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    FindClose(search);
+    WORD date = 0, time = 0;
+    // UTC as listed, with no turn to local time: only comparisons use it.
+    if (!FileTimeToDosDateTime(&found.ftLastWriteTime, &date, &time)) return 0;
+    return static_cast<std::uint32_t>(date) << 16 | time;
+}
+
+std::uint32_t file_size_of(const char* path)
+{
+    const HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    const DWORD size = GetFileSize(file, nullptr);
+    CloseHandle(file);
+    return size == INVALID_FILE_SIZE ? 0 : size;
 }
 
 int drive_has_room(int drive, std::uint32_t bytes)
 {
-    char root[4] = {static_cast<char>('A' + drive), ':', '\\', '\0'};
+    char root[4];
+    drive_root(root, drive);
     DWORD sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, total_clusters = 0;
     if (!GetDiskFreeSpaceA(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters, &total_clusters)) return 0;
     std::uint32_t needed = bytes / 8192;
     if (bytes_per_sector && sectors_per_cluster)
         needed = ((bytes + bytes_per_sector) / bytes_per_sector + sectors_per_cluster) / sectors_per_cluster;
     return needed < free_clusters;
+}
+
+unsigned drive_type_of(int drive)
+{
+    char root[4];
+    drive_root(root, drive);
+    return GetDriveTypeA(root);
+}
+
+int change_drive(char letter)
+{
+    const char upper = static_cast<char>(letter >= 'a' && letter <= 'z' ? letter - 'a' + 'A' : letter);
+    return _chdrive(upper - 'A' + 1) == 0 ? 0 : -1;
+}
+
+int change_directory(const char* path)
+{
+    if (!path) return 0;
+    if (path[0] && path[1] == ':') change_drive(path[0]);
+    const file_call_name name(path);
+    return _chdir(name.text) == 0;
+}
+
+bool ask_more_disk_space() { return ask_retry(resource_text(1, STR_NEED_DISK_SPACE)) != 0; }
+
+int write_with_retry(int file, const void* buffer, std::uint16_t count)
+{
+    // A write of no bytes would cut the file at its position.
+    if (count == 0) return 1;
+    const LONG position = _llseek(file, 0, FILE_CURRENT);
+    for (;;) {
+        const UINT written = _lwrite(file, static_cast<LPCCH>(buffer), count);
+        if (written != static_cast<UINT>(HFILE_ERROR) && (written & 0xFFFF) == count) return 1;
+        // The whole buffer again from the same place, so no partial chunk stays in front of it.
+        _llseek(file, position, FILE_BEGIN);
+        if (!ask_more_disk_space()) break;
+    }
+    setup.install_cancelled = 1;
+    if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
+    return 0;
 }
