@@ -5,8 +5,18 @@
 #include <cstring>
 
 #include "app/run_state.h"
+#include "app/setup_sequence.h"
+#include "install/cleanup.h"
+#include "install/extract.h"
 #include "install/paths.h"
 #include "package/package_format.h"
+#include "resource_ids.h"
+#include "shell/game_pif.h"
+#include "support/log.h"
+#include "support/strings.h"
+#include "support/text_format.h"
+#include "ui/dialogs.h"
+#include "ui/gauge.h"
 
 namespace {
 
@@ -38,4 +48,184 @@ int is_preserved(const char* name)
         if (part_matches(extension, name_extension)) return 1;
     }
     return 0;
+}
+
+namespace {
+
+enum class install_rule { plain, system, if_newer };
+
+// Where one member goes.
+struct member_place {
+    install_rule rule;
+    char directory[path_capacity];    // made before the member is written
+    char final_path[path_capacity];   // where the unpacked file lands
+    char real_path[path_capacity];    // if-newer: the file it may replace
+};
+
+void upper_case(char* text) { CharUpperA(text); }
+
+void find_place(const char* name, member_place& place)
+{
+    char directory_part[path_capacity], first_component[path_capacity];
+    path_directory(directory_part, name);
+    first_path_component(first_component, directory_part);
+    const char* file_name = path_file_name(name);
+    place.real_path[0] = '\0';
+    if (same_text(directory_part, "SYSTEM")) {
+        place.rule = install_rule::system;
+        std::strcpy(place.directory, setup.target_dir);
+        join_path(place.final_path, setup.target_dir, file_name, nullptr);
+        if (std::strlen(place.final_path) <= 30) upper_case(place.final_path);
+    } else if (same_text(first_component, "IF_NEWER")) {
+        place.rule = install_rule::if_newer;
+        join_path(place.directory, setup.target_dir, "if_newer", nullptr);
+        join_path(place.final_path, place.directory, file_name, nullptr);
+        upper_case(place.final_path);
+        target_path(place.real_path, name + 9);  // past "if_newer\"
+    } else {
+        place.rule = install_rule::plain;
+        target_path(place.directory, directory_part);
+        target_path(place.final_path, name);
+        upper_case(place.final_path);
+    }
+}
+
+// The current file as the dialog shows it: the whole upper-cased path up to 30 characters,
+// else the file name (system, if newer) or "..." and the path's last 24 bytes (plain).
+void show_current_file(HWND dialog, const member_place& place)
+{
+    char full[path_capacity];
+    std::strcpy(full, place.final_path);
+    upper_case(full);
+    char shown[path_capacity];
+    if (std::strlen(full) <= 30) std::strcpy(shown, full);
+    else if (place.rule != install_rule::plain) std::strcpy(shown, path_file_name(full));
+    else format_text(shown, sizeof shown, "...%s", text_tail(full, 24));
+    SetDlgItemTextA(dialog, CTL_TEXT, shown);
+}
+
+void set_gauge(HWND dialog, UINT message, std::uint32_t value)
+{
+    SendDlgItemMessageA(dialog, CTL_GAUGE, message, 0, static_cast<LPARAM>(value));
+}
+
+// Through every member from `first`; false when the install stopped.
+bool install_members(HWND dialog, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
+{
+    const member_table& table = *setup.file_table;
+    for (std::uint16_t index = first; index < table.count; ++index) {
+        const package_member* member = table.members[index];
+        const char* name = member_name(member);
+        if (is_preserved(name)) {
+            log_line("Not installing %s (preserved)", name);
+            sum += member->unpacked_size;
+            continue;
+        }
+        if (same_text(name, "IDB\\MERGE.DB")) std::strcpy(setup.merge_db_dir, setup.target_dir);
+        set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
+
+        char archive_path[path_capacity];
+        if (!GetTempFileNameA(setup.target_dir, "dec", index, archive_path)) archive_path[0] = '\0';
+        member_place place;
+        find_place(name, place);
+        show_current_file(dialog, place);
+        if (same_text(name, short_resource_text(STR_GAME_PROGRAM))) write_game_pif();
+        make_directory_path(place.directory);
+
+        const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
+        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, dialog, sum, divisor))
+            return false;
+        int installed = 1;
+        if (place.rule == install_rule::system) installed = install_system_file(place.final_path);
+        else if (place.rule == install_rule::if_newer) installed = install_if_newer(place.final_path, place.real_path);
+        if (!installed) {
+            setup.fatal_error = 30;
+            return false;
+        }
+        sum += member->unpacked_size;
+        pump_messages();
+        if (setup.install_cancelled) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int install_system_file(const char* staged_path)
+{
+    char system_dir[path_capacity];
+    const UINT length = GetSystemDirectoryA(system_dir, path_capacity);
+    if (length == 0 || length >= path_capacity) system_dir[0] = '\0';
+    const char* file_name = path_file_name(staged_path);
+    char system_path[path_capacity];
+    format_text(system_path, sizeof system_path, "%s\\%s", system_dir, file_name);
+    if (file_can_open(system_path)) {
+        log_line("System file %s exists (current=%lu, install=%lu)", system_path, file_dos_time(system_path),
+                 file_dos_time(staged_path));
+        log_line("Retaining existing");
+    } else {
+        char copy_path[path_capacity];
+        join_path(copy_path, setup.windows_dir, "SYSTEM", file_name, nullptr);
+        log_line("Copy %s -> %s", staged_path, copy_path);
+        if (!CopyFileA(staged_path, copy_path, FALSE)) {
+            log_line("Copy failed");
+            return 0;
+        }
+    }
+    return DeleteFileA(staged_path) != 0;
+}
+
+int install_if_newer(const char* staged_path, const char* destination)
+{
+    const std::uint32_t current = file_dos_time(destination);
+    const std::uint32_t install = file_dos_time(staged_path);
+    log_line("Existing file %s (current=%lu, install=%lu)", destination, current, install);
+    int result = 1;
+    if (install > current) result = CopyFileA(staged_path, destination, FALSE) != 0;
+    if (!DeleteFileA(staged_path)) result = 0;
+    return result;
+}
+
+int install_files()
+{
+    std::uint32_t sum = 0;
+    prepare_destination();
+    if (!place_unzip_library() || !load_unzip_library()) return 0;
+    log_line("Installing files");
+    setup.install_cancelled = 0;
+
+    const unsigned template_id = setup.chained_run ? DLG_INSTALL_PROGRESS : DLG_UPDATE_PROGRESS;
+    const HWND dialog = open_dialog(template_id, install_progress_proc);
+    const member_table empty_table{};
+    const member_table& table = setup.file_table ? *setup.file_table : empty_table;
+    const std::uint32_t range = table.total_unpacked - setup.merge_bytes_a - setup.merge_bytes_b;
+    const std::uint32_t divisor = range > 10000000 ? 10 : 1;
+    set_gauge(dialog, GAUGE_SETRANGE, range / divisor);
+
+    std::uint16_t first = 0;
+    if (setup.unzip_library_member) {
+        first = 1;
+        sum = table.members[0]->unpacked_size;
+    }
+    if (table.count) install_members(dialog, first, sum, divisor);
+
+    change_directory(setup.target_dir);
+    char staging[path_capacity];
+    join_path(staging, setup.target_dir, "if_newer", nullptr);
+    if (!AreFileApisANSI()) CharToOemA(staging, staging);
+    RemoveDirectoryA(staging);
+    if (sum == table.total_unpacked) set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
+    close_dialog(template_id);
+
+    if (setup.fatal_error) {
+        if (setup.chained_run) clean_up_installed_files();
+        return 0;
+    }
+    if (setup.install_cancelled) {
+        log_line("User stopped install");
+        if (setup.chained_run) clean_up_installed_files();
+        else if (!setup.low_space_program[0]) run_dialog(DLG_SETUP_STOPPED, nullptr);
+        return 0;
+    }
+    return 1;
 }

@@ -200,3 +200,11 @@ std::uint32_t round_up_to_unit(std::uint32_t size, std::uint32_t unit)
     if (unit == 0) return 0;
     return unit * ((size + unit) / unit);
 }
+
+const char* text_tail(const char* text, std::size_t max_bytes)
+{
+    const std::size_t length = std::strlen(text);
+    const char* p = text;
+    while (static_cast<std::size_t>(text + length - p) > max_bytes) p = next_char(p);
+    return p;
+}

@@ -9,6 +9,7 @@
 // as an input.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 
@@ -85,3 +86,6 @@ int is_valid_target_path(const char* path);
 // The smallest multiple of unit strictly above size (unit > 0; 0 when unit is 0). 32-bit
 // unsigned arithmetic.
 std::uint32_t round_up_to_unit(std::uint32_t size, std::uint32_t unit);
+
+// The shortest end of the text that holds at most `max_bytes` bytes and starts on a character.
+const char* text_tail(const char* text, std::size_t max_bytes);

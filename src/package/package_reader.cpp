@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/run_state.h"
+#include "install/extract.h"
 #include "package/package_format.h"
 #include "resource_ids.h"
 #include "support/memory.h"
@@ -74,6 +75,7 @@ int read_package()
 
 int close_package()
 {
+    unload_unzip_library();
     if (setup.package_handle != HFILE_ERROR) {
         _lclose(setup.package_handle);
         setup.package_handle = HFILE_ERROR;

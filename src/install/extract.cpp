@@ -1,0 +1,158 @@
+#include "install/extract.h"
+
+#include <cstring>
+
+#include "app/run_state.h"
+#include "install/paths.h"
+#include "package/package_format.h"
+#include "package/package_reader.h"
+#include "resource_ids.h"
+#include "support/strings.h"
+#include "ui/dialogs.h"
+#include "ui/gauge.h"
+
+namespace {
+
+using unzip_function = int(__stdcall*)(void* record);
+
+HMODULE unzip_library;
+unzip_function unzip_entry;
+unsigned char unzip_command[unzip_command_size];
+
+constexpr int library_result_skipped = 49;
+
+int fail(std::uint16_t number)
+{
+    setup.fatal_error = number;
+    return 0;
+}
+
+void put32(unsigned char* record, unsigned offset, std::uint32_t value) { std::memcpy(record + offset, &value, 4); }
+
+std::uint32_t address_of(const void* pointer) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer)); }
+
+HMODULE load_from_target(const char* name)
+{
+    char path[path_capacity];
+    target_path(path, name);
+    return LoadLibraryA(path);
+}
+
+}  // namespace
+
+int copy_member_bytes(int file, const package_member* member, HWND dialog, std::uint32_t base, std::uint32_t divisor)
+{
+    if (_llseek(setup.package_handle, static_cast<LONG>(member->data_offset), FILE_BEGIN) == HFILE_ERROR) return fail(7);
+    const HWND gauge = dialog ? GetDlgItem(dialog, CTL_GAUGE) : nullptr;
+    std::uint32_t copied = 0;
+    std::uint32_t chunk = io_buffer_size;
+    while (copied < member->stored_size) {
+        if (member->stored_size - copied < chunk) chunk = member->stored_size - copied;
+        const UINT got = _lread(setup.package_handle, setup.io_buffer, chunk);
+        if (got == static_cast<UINT>(HFILE_ERROR) || got < chunk) return fail(8);
+        if (!write_with_retry(file, setup.io_buffer, static_cast<std::uint16_t>(chunk))) return fail(9);
+        if (gauge) SendMessageA(gauge, GAUGE_SETPOS, 0, static_cast<LPARAM>((base + copied) / divisor));
+        copied += chunk;
+    }
+    return 1;
+}
+
+int place_unzip_library()
+{
+    setup.unzip_library_member = 0;
+    const member_table* table = setup.file_table;
+    if (!table || table->count == 0 || !same_name(member_name(table->members[0]), unzip_library_name)) return 1;
+    setup.unzip_library_member = 1;
+    char path[path_capacity];
+    target_path(path, "dunzipnt.dll");
+    const HFILE file = _lcreat(path, 0);
+    if (file == HFILE_ERROR) return fail(11);
+    if (!copy_member_bytes(file, table->members[0], nullptr, 0, 1)) {
+        _lclose(file);
+        return 0;
+    }
+    if (_lclose(file) == HFILE_ERROR) return fail(12);
+    return 1;
+}
+
+int load_unzip_library()
+{
+    unzip_library = load_from_target("dunzipnt.dll");
+    if (!unzip_library) unzip_library = load_from_target("dunzip32.dll");
+    if (!unzip_library) return fail(13);
+    unzip_entry = reinterpret_cast<unzip_function>(GetProcAddress(unzip_library, "dunzip"));
+    if (!unzip_entry) return fail(14);
+    return 1;
+}
+
+void unload_unzip_library()
+{
+    if (unzip_library) FreeLibrary(unzip_library);
+    unzip_library = nullptr;
+    unzip_entry = nullptr;
+}
+
+void fill_unzip_defaults(unsigned char* record)
+{
+    std::memset(record, 0, unzip_command_size);
+    put32(record, 0, unzip_command_size);
+    put32(record, 4, 9);
+    put32(record, 20, 0xFFFFFFFF);
+    for (unsigned offset : {36u, 40u, 48u, 52u, 56u}) put32(record, offset, 1);
+}
+
+int __stdcall unzip_callback_a(std::uint32_t, std::uint32_t, std::uint32_t) { return 1; }
+
+int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                               std::uint32_t, std::uint32_t)
+{
+    return 1;
+}
+
+int run_unzip(const char* archive, const char* directory)
+{
+    fill_unzip_defaults(unzip_command);
+    put32(unzip_command, 24, address_of(directory));
+    put32(unzip_command, 8, address_of(archive));
+    put32(unzip_command, 56, 0);
+    put32(unzip_command, 20, 0);
+    put32(unzip_command, 16, 0);
+    put32(unzip_command, 4, 8);
+    put32(unzip_command, 68, address_of(reinterpret_cast<const void*>(&unzip_callback_a)));
+    put32(unzip_command, 100, address_of(reinterpret_cast<const void*>(&unzip_callback_b)));
+    return unzip_entry(unzip_command);
+}
+
+const unsigned char* last_unzip_command() { return unzip_command; }
+
+int write_out_member(const package_member* member, const char* archive_path, const char* directory,
+                     const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor)
+{
+    const HFILE file = _lcreat(direct ? final_path : archive_path, 0);
+    if (file == HFILE_ERROR) return fail(19);
+    if (!copy_member_bytes(file, member, dialog, base, divisor)) {
+        _lclose(file);
+        return 0;
+    }
+    if (_lclose(file) == HFILE_ERROR) return fail(20);
+    pump_messages();
+    if (setup.install_cancelled) return 0;
+    if (direct) return 1;
+
+    for (;;) {
+        DeleteFileA(final_path);
+        const int result = run_unzip(archive_path, directory);
+        if (result == 0 || result == library_result_skipped) break;
+        if (result == 4 || result == 5) {
+            if (ask_retry(resource_text(1, STR_OUT_OF_MEMORY))) continue;
+        } else if (result == 28 || result == 50) {
+            if (ask_more_disk_space()) continue;
+            if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
+        }
+        return fail(static_cast<std::uint16_t>(1000 + result));
+    }
+    // A missing file would also read as size 0, the size of an empty member.
+    if (!path_exists(final_path) || file_size_of(final_path) != member->unpacked_size) return fail(21);
+    DeleteFileA(archive_path);
+    return 1;
+}

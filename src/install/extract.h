@@ -1,0 +1,46 @@
+// Writing one member out: its archive copied from the package to a temporary file, unpacked by
+// the unzip library loaded from target_dir, the result's size checked.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+struct package_member;
+
+constexpr unsigned unzip_command_size = 110;
+
+// Copies the member's stored bytes (its archive) from the package into `file` at its position,
+// through io_buffer in chunks of at most 32768 bytes; with a dialog, its gauge is set before
+// each chunk to (base + copied) / divisor. 1 done; 0 with fatal_error 7, 8 or 9.
+int copy_member_bytes(int file, const package_member* member, HWND dialog, std::uint32_t base,
+                      std::uint32_t divisor);
+
+// A first member named dunzipnt.dll is the library itself: written raw to target_dir. 1 to go on.
+int place_unzip_library();
+
+// Loads dunzipnt.dll, else dunzip32.dll, from target_dir and finds "dunzip". 1 ready.
+int load_unzip_library();
+
+// Unloads the library at the end of the run.
+void unload_unzip_library();
+
+// The library's default command record.
+void fill_unzip_defaults(unsigned char* record);
+
+// Has the library unpack `archive` into `directory`; its result code.
+int run_unzip(const char* archive, const char* directory);
+
+// The library's two progress calls: their arguments are not needed, the answer is go on.
+int __stdcall unzip_callback_a(std::uint32_t, std::uint32_t, std::uint32_t);
+int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                               std::uint32_t, std::uint32_t);
+
+// Writes the member to `final_path` (directly when `direct`, else through the temporary archive
+// and the library, with the memory and disk-space retries) and checks its size. 1 in place; 0
+// when the install must stop (fatal_error set, or install_cancelled).
+int write_out_member(const package_member* member, const char* archive_path, const char* directory,
+                     const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor);
+
+// The record as last sent, for the tests.
+const unsigned char* last_unzip_command();
