@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
   zlib1g-dev cmake ninja-build googletest clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
+  zip unzip python3
 )
 
 sudo_cmd=()
