@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace unzip {
 namespace {
@@ -55,19 +56,27 @@ long find_end_record(const unsigned char* tail, std::uint32_t length)
 int locate(const unzip_reader& reader, end_record& end, std::uint32_t& end_offset)
 {
     if (reader.size < end_record_size) return damaged;
-    const std::uint32_t room = end_record_size + max_comment_length + zip64_locator_size;
-    const std::uint32_t length = reader.size < room ? reader.size : room;
-    block tail(length);
-    if (!tail.bytes) return no_memory;
-    if (!read_at(reader, reader.size - length, tail.bytes, length)) return cannot_read;
-    const long at = find_end_record(tail.bytes, length);
-    if (at < 0) return damaged;
-    parse_end_record(tail.bytes + at, end);
-    if (at >= static_cast<long>(zip64_locator_size) &&
-        get32(tail.bytes + at - zip64_locator_size) == zip64_locator_signature)
-        return unsupported;
-    end_offset = reader.size - length + static_cast<std::uint32_t>(at);
-    return ok;
+    // Most archives have no comment: a short read at the end finds their record. Otherwise the
+    // search takes in the longest comment there can be.
+    for (const std::uint32_t room : {end_record_size + zip64_locator_size,
+                                     end_record_size + max_comment_length + zip64_locator_size}) {
+        const std::uint32_t length = reader.size < room ? reader.size : room;
+        block tail(length);
+        if (!tail.bytes) return no_memory;
+        if (!read_at(reader, reader.size - length, tail.bytes, length)) return cannot_read;
+        const long at = find_end_record(tail.bytes, length);
+        if (at < 0) {
+            if (length == reader.size) break;
+            continue;
+        }
+        parse_end_record(tail.bytes + at, end);
+        if (at >= static_cast<long>(zip64_locator_size) &&
+            get32(tail.bytes + at - zip64_locator_size) == zip64_locator_signature)
+            return unsupported;
+        end_offset = reader.size - length + static_cast<std::uint32_t>(at);
+        return ok;
+    }
+    return damaged;
 }
 
 bool is_device_name(const char* component, std::size_t length)
