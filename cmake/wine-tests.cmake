@@ -18,7 +18,8 @@ add_test(NAME wine_prefix
   COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh create ${QEL_WINE_DIR} ${CMAKE_BINARY_DIR})
 add_test(NAME wine_shutdown
   COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh stop ${QEL_WINE_DIR})
-set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${QEL_WINE_ENV}" TIMEOUT 600)
+# The test run's prefix also gets drive F:, a small tmpfs for the disk-full tests.
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${QEL_WINE_ENV};QEL_SMALL_DRIVE=1" TIMEOUT 600)
 set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${QEL_WINE_ENV}")
 
 # A test under Wine. Target executables given as COMMAND get `wine` in front (the emulator);

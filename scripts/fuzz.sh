@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-3600}
-for target in package_reader_fuzz clientdb_fuzz command_line_fuzz text_format_fuzz; do
+for target in package_reader_fuzz clientdb_fuzz command_line_fuzz text_format_fuzz unzip_fuzz; do
   found=$root/build/native/fuzz/corpus/$target
   mkdir -p "$found"
   echo "== $target, $seconds s"

@@ -4,9 +4,11 @@
 #                 own), D: (DIR/drive_d, test folders) and, when BUILD is given, E: (the build
 #                 tree, a CD-ROM to the program, so programs and libraries of the build are at
 #                 hand and a search of the fixed drives passes it by); no Z: pointing at the
-#                 host's root, so a drive search never walks the host. Starts one persistent
-#                 wineserver.
-#   stop DIR    - ends that wineserver.
+#                 host's root, so a drive search never walks the host. With QEL_SMALL_DRIVE=1,
+#                 F: is a 2 MiB tmpfs mounted on DIR/drive_f, a disk that fills up (left out
+#                 when mount is not permitted; the tests that need it skip). Starts one
+#                 persistent wineserver.
+#   stop DIR    - ends that wineserver and unmounts F:'s tmpfs.
 # Environment: WINEPREFIX may be preset; DISPLAY must name an X server.
 set -euo pipefail
 action=$1
@@ -16,10 +18,15 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win32
 
+unmount_small_drive() {
+  if mountpoint -q "$dir/drive_f" 2>/dev/null; then umount "$dir/drive_f" || true; fi
+}
+
 case "$action" in
 create)
   wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX" "$dir/drive_d"
+  unmount_small_drive
+  rm -rf "$WINEPREFIX" "$dir/drive_d" "$dir/drive_f"
   mkdir -p "$dir/drive_d"
   wineboot -i >/dev/null 2>&1
   wineserver -w
@@ -28,6 +35,14 @@ create)
   wineserver -p >/dev/null 2>&1 </dev/null
   rm -f "$WINEPREFIX/dosdevices/z:"
   ln -sfn "$dir/drive_d" "$WINEPREFIX/dosdevices/d:"
+  if [ "${QEL_SMALL_DRIVE:-}" = 1 ]; then
+    mkdir -p "$dir/drive_f"
+    if mount -t tmpfs -o size=2m tmpfs "$dir/drive_f" 2>/dev/null; then
+      ln -sfn "$dir/drive_f" "$WINEPREFIX/dosdevices/f:"
+    else
+      echo "no tmpfs for drive F: (mount not permitted); the disk-full tests will skip"
+    fi
+  fi
   if [ -n "${3:-}" ]; then
     ln -sfn "$(realpath "$3")" "$WINEPREFIX/dosdevices/e:"
     wine reg add 'HKLM\Software\Wine\Drives' /v e: /t REG_SZ /d cdrom /f >/dev/null 2>&1
@@ -37,6 +52,7 @@ create)
   ;;
 stop)
   wineserver -k >/dev/null 2>&1 || true
+  unmount_small_drive
   ;;
 *)
   echo "usage: $0 create|stop DIR" >&2; exit 2 ;;

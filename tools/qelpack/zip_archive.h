@@ -1,5 +1,7 @@
 // One-file ZIP archives, as the package holds its members: a local header, the raw-deflated
-// data, one central directory entry and the end record with an empty comment.
+// data, one central directory entry and the end record with an empty comment. The structures
+// and the extraction are the unzip library's (libs/dunzipnt/unzip_core.h); this side adds the
+// writer and the strict checks of a package member.
 #pragma once
 
 #include <cstdint>
