@@ -5,9 +5,9 @@
 // matches the type of argument k of one fixed call (the `slots`), a known letter that does not fit
 // its slot is changed to one that does (%s on an int becomes %d), unknown letters take no argument,
 // and '%' signs past the last slot become "%%". Flags, width, precision and size stay where the
-// type allows. Oracle: the same conversions in a C printf format of the same meaning (unknown
-// letters reduced to the letter, flags C leaves undefined dropped) through snprintf, cut at the
-// capacity. Where the meanings differ (a NUL from %c, widths or precisions of five digits and
+// type allows (a size, "ll" too, becomes the slot's own). Oracle: the same conversions in a C
+// printf format of the same meaning (unknown letters reduced to the letter, flags C leaves
+// undefined dropped) through snprintf, cut at the capacity. Where the meanings differ (a NUL from %c, widths or precisions of five digits and
 // more) only the invariants hold: count below capacity, NUL at the count, no overrun.
 #include <algorithm>
 #include <climits>
@@ -55,7 +55,9 @@ rewritten rewrite(const std::string& source)
         const std::string flags = take("-0#"), width = take("0123456789");
         const bool has_precision = j < source.size() && source[j] == '.';
         const std::string precision = has_precision ? (++j, take("0123456789")) : "";
-        char size = j < source.size() && (source[j] == 'h' || source[j] == 'l') ? source[j++] : 0;
+        std::string size;  // "h", "l", "ll" or none
+        if (source.compare(j, 2, "ll") == 0) size = "ll", j += 2;
+        else if (j < source.size() && (source[j] == 'h' || source[j] == 'l')) size = source[j++];
         if (j == source.size()) {  // the format ends inside a conversion: nothing more is written
             r.format += source.substr(i);
             break;
@@ -77,17 +79,17 @@ rewritten rewrite(const std::string& source)
         const bool nul_char = letter == 'c' && (int_values[slot] & 0xFF) == 0;
         if (slots[slot] == integer && (letter == 's' || nul_char)) letter = 'd';
         if (slots[slot] == long_integer && (letter == 's' || letter == 'c')) letter = 'd';
-        if (slots[slot] != string) size = slots[slot] == long_integer ? 'l' : size == 'l' ? 0 : size;
+        if (slots[slot] != string) size = slots[slot] == long_integer ? "l" : size == "h" ? "h" : "";
         ++slot;
 
         const std::string field = width + (has_precision ? "." + precision : "");
-        r.format += "%" + flags + field + (size ? std::string(1, size) : "") + letter;
+        r.format += "%" + flags + field + size + letter;
         // C gives '0' no meaning for %s and %c, and '#' none outside %x %X; 'l' on %s/%c means wide.
         const bool text = letter == 's' || letter == 'c';
         std::string c_flags;
         for (char f : flags)
             if (f == '-' || (f == '0' && !text) || (f == '#' && (letter == 'x' || letter == 'X'))) c_flags += f;
-        r.reference += "%" + c_flags + field + (size && !text ? std::string(1, size) : "") + letter;
+        r.reference += "%" + c_flags + field + (text ? "" : size) + letter;
         if (width.size() > 4 || precision.size() > 4) r.comparable = false;
         i = j + 1;
     }

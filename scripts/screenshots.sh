@@ -19,7 +19,8 @@ source "$root/scripts/xvfb.sh"
 qel_start_xvfb 24
 place=$build/screenshots
 export WINEPREFIX=$place/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$place"; kill $QEL_XVFB_PID 2>/dev/null || true' EXIT
+# stop ends the server and unmounts the prefix's drive F:, which rm could not remove.
+trap 'bash "$root/scripts/wine-prefix.sh" stop "$place" || true; rm -rf "$place"; kill $QEL_XVFB_PID 2>/dev/null || true' EXIT
 bash "$root/scripts/wine-prefix.sh" create "$place" "$build" >/dev/null
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
 mkdir -p "$out"

@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/run_state.h"
 #include "app/setup_sequence.h"
+#include "install/cleanup.h"
 #include "install/paths.h"
 #include "locate/registry.h"
 #include "package/package_reader.h"
@@ -176,6 +177,9 @@ int run_setup(HINSTANCE instance, const char* command_line)
 
     if (open_package() && read_package() && create_frame(setup.product_name)) run_requirement_checks();
     close_package();
+    // The rename rules' deferred moves end with the package they came from; their count has
+    // served the merge stage by now.
+    release_deferred_moves();
     finish_run();
     return 0;
 }

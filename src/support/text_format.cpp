@@ -37,7 +37,7 @@ struct conversion {
     std::size_t width = 0;
     bool has_precision = false;
     std::size_t precision = 0;
-    char size = 0;  // 'h', 'l' or 0
+    char size = 0;  // 'h', 'l', 'L' for "ll", or 0
 };
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -63,13 +63,13 @@ void put_padded_text(output& o, const conversion& wanted, const char* text, std:
     if (wanted.left) o.repeat(' ', pad);
 }
 
-void put_number(output& o, const conversion& wanted, bool negative, std::uint32_t magnitude, unsigned base,
+void put_number(output& o, const conversion& wanted, bool negative, std::uint64_t magnitude, unsigned base,
                 bool upper)
 {
     const char* digits_of = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    char digits[16];
+    char digits[24];  // 20 decimal digits of a 64-bit value
     std::size_t count = 0;
-    for (std::uint32_t v = magnitude; v != 0; v /= base) digits[count++] = digits_of[v % base];
+    for (std::uint64_t v = magnitude; v != 0; v /= base) digits[count++] = digits_of[v % base];
     if (count == 0 && !(wanted.has_precision && wanted.precision == 0)) digits[count++] = '0';
 
     const std::size_t zeros = wanted.has_precision && wanted.precision > count ? wanted.precision - count : 0;
@@ -89,23 +89,25 @@ void put_number(output& o, const conversion& wanted, bool negative, std::uint32_
     if (wanted.left) o.repeat(' ', pad);
 }
 
-void put_signed(output& o, const conversion& wanted, std::int32_t value)
+void put_signed(output& o, const conversion& wanted, std::int64_t value)
 {
     const bool negative = value < 0;
-    // Through unsigned arithmetic so that INT_MIN has its magnitude too.
-    const std::uint32_t magnitude = negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    // Through unsigned arithmetic so that the most negative value has its magnitude too.
+    const std::uint64_t magnitude = negative ? 0u - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     put_number(o, wanted, negative, magnitude, 10, false);
 }
 
-std::int32_t read_signed(const conversion& wanted, std::va_list& args)
+std::int64_t read_signed(const conversion& wanted, std::va_list& args)
 {
+    if (wanted.size == 'L') return static_cast<std::int64_t>(va_arg(args, long long));
     if (wanted.size == 'l') return static_cast<std::int32_t>(va_arg(args, long));
     const int value = va_arg(args, int);
     return wanted.size == 'h' ? static_cast<std::int16_t>(value) : static_cast<std::int32_t>(value);
 }
 
-std::uint32_t read_unsigned(const conversion& wanted, std::va_list& args)
+std::uint64_t read_unsigned(const conversion& wanted, std::va_list& args)
 {
+    if (wanted.size == 'L') return static_cast<std::uint64_t>(va_arg(args, unsigned long long));
     if (wanted.size == 'l') return static_cast<std::uint32_t>(va_arg(args, unsigned long));
     const unsigned value = va_arg(args, unsigned);
     return wanted.size == 'h' ? static_cast<std::uint16_t>(value) : static_cast<std::uint32_t>(value);
@@ -146,7 +148,12 @@ int expand(char* out, std::size_t capacity, const char* format, std::va_list& ar
             wanted.has_precision = true;
             p = read_number(p + 1, wanted.precision);
         }
-        if (*p == 'h' || *p == 'l') wanted.size = *p++;
+        if (p[0] == 'l' && p[1] == 'l') {
+            wanted.size = 'L';
+            p += 2;
+        } else if (*p == 'h' || *p == 'l') {
+            wanted.size = *p++;
+        }
 
         const char letter = *p;
         if (!letter) break;  // the format ends inside a conversion

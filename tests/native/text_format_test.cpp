@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -82,7 +83,7 @@ TEST(FormatText, IntsAndCharacters)
         {"%c", 0x141, "A"}, {"%c", 233, "\xe9"},  // the low byte only
         // Unknown letters stand for themselves, dropping what came before them, and take no argument.
         {"100%%", 0, "100%"}, {"%q%5w%-#.3y", 0, "qwy"}, {"%*d%d", 7, "*d7"}, {"%+d|% d", 5, "+d| d"},
-        {"%lld", 5, "ld"}, {"50%", 0, "50"}, {"ab%-05", 0, "ab"},
+        {"%lhd", 5, "hd"}, {"50%", 0, "50"}, {"ab%-05", 0, "ab"},
     });
     EXPECT_EQ(fmt("%99999999999999999999d", 1).size(), 255u);  // saturated, then cut
 }
@@ -102,6 +103,17 @@ TEST(FormatText, UnsignedHexAndLongs)
                           {"%lu", static_cast<long>(0x1FFFFFFFFull), "4294967295"}});
     // Arguments after an 'l' conversion are still read in their places.
     EXPECT_EQ(fmt("%d %ld %d", 1, 2L, 3), "1 2 3");
+}
+
+// 64-bit values (free space past 4 GiB) in all their digits, and the argument after one still read
+// in its place: on Win32 a long long takes two of the 32-bit argument slots.
+TEST(FormatText, LongLongs)
+{
+    expect_formats<unsigned long long>({{"%llu", 0xFFFFFFFFFFFFFFFFull, "18446744073709551615"},
+                                        {"%llu", 0x100000000ull, "4294967296"}, {"%llx", 0x123456789ABull, "123456789ab"},
+                                        {"[%022llu]", 0xFFFFFFFFFFFFFFFFull, "[0018446744073709551615]"}});
+    expect_formats<long long>({{"%lld", -5000000000ll, "-5000000000"}, {"%lli", INT64_MIN, "-9223372036854775808"}});
+    EXPECT_EQ(fmt("%llu|%u|%s", 6000000000ull, 7u, "end"), "6000000000|7|end");
 }
 
 TEST(FormatText, CapacityCutsAndTheVaListForm)

@@ -84,7 +84,10 @@ screen24=$DISPLAY
 source "$QEL_SOURCE_DIR/scripts/xvfb.sh"
 qel_start_xvfb 8
 eight=$QEL_WINE_DIR/eight
-drop_eight() { WINEPREFIX=$eight/prefix wineserver -k >/dev/null 2>&1 || true; rm -rf "$eight"; }
+drop_eight() {  # stop also unmounts the prefix's drive F:, which rm could not remove
+  WINEPREFIX=$eight/prefix bash "$QEL_SOURCE_DIR/scripts/wine-prefix.sh" stop "$eight" || true
+  rm -rf "$eight"
+}
 trap 'drop_eight; kill $QEL_XVFB_PID 2>/dev/null || true' EXIT
 WINEPREFIX=$eight/prefix bash "$QEL_SOURCE_DIR/scripts/wine-prefix.sh" create "$eight" "$QEL_BUILD_DIR" >/dev/null
 WINEPREFIX=$eight/prefix progress_shot shot8 "$eight/drive_d" 'D:'

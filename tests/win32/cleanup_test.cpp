@@ -1,0 +1,117 @@
+// The rename pass, the clean-up after a failed install and the deletion lists, on folders of D:.
+// The preparation runs before merge_db_dir is known, so rename sources are searched relative to
+// the current directory: each test's "src" folder.
+#include "install/cleanup.h"
+
+#include <algorithm>
+
+#include "install_fixture.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+class Cleanup : public InstallFixture {
+protected:
+    void SetUp() override
+    {
+        InstallFixture::SetUp();
+        make_file("src\\DATA\\KEEP.TXT", "keep");
+        make_file("target\\DATA\\", "");
+        SetCurrentDirectoryA(path("src").c_str());
+        std::strcpy(setup.target_dir, path("target").c_str());
+    }
+};
+
+TEST_F(Cleanup, PreparationMakesFoldersAndRenamesOverAnOldCopy)
+{
+    make_file("src\\DATA\\A.OLD", "new");
+    make_file("target\\DATA\\A.BAK", "old");
+    append_name(setup.prepare_dir_list, "NEW\\SUB");
+    append_pair(setup.rename_list, "DATA\\*.TXT", "");  // preserved: not searched
+    append_pair(setup.rename_list, "DATA\\*.OLD", "*.BAK");
+    prepare_destination();
+    EXPECT_EQ(logged(), (strings{"Preparing dest dir", "Rename: DATA\\A.OLD -> " + path("target\\DATA\\A.BAK")}));
+    EXPECT_EQ(content("target\\DATA\\A.BAK"), "new");
+    EXPECT_FALSE(exists("src\\DATA\\A.OLD"));
+    EXPECT_EQ(content("src\\DATA\\KEEP.TXT"), "keep");
+    EXPECT_TRUE(exists("target\\NEW\\SUB"));
+}
+
+TEST_F(Cleanup, FixedNameLeavesTheLastMatch)
+{
+    for (const char* name : {"1", "2", "3"}) make_file(std::string("src\\DATA\\") + name + ".LOG", name);
+    append_pair(setup.rename_list, "DATA\\*.LOG", "LAST.LOG");
+    apply_rename_rules();
+    const strings lines = logged();
+    ASSERT_EQ(lines.size(), 3u);
+    // The search's own order decides which match is last: "Rename: DATA\<n>.LOG -> ...".
+    ASSERT_EQ(lines[2], "Rename: DATA\\" + lines[2].substr(13, 5) + " -> " + path("target\\DATA\\LAST.LOG"));
+    EXPECT_EQ(content("target\\DATA\\LAST.LOG"), lines[2].substr(13, 1));
+    for (const char* name : {"1", "2", "3"}) EXPECT_FALSE(exists(std::string("src\\DATA\\") + name + ".LOG"));
+}
+
+TEST_F(Cleanup, SubfolderBecomesAnEntryOfTheSamePass)
+{
+    make_file("src\\DATA\\SUB\\Y.DAT", "y");
+    append_pair(setup.rename_list, "DATA\\*.*", "*.BAK");
+    apply_rename_rules();
+    ASSERT_EQ(setup.rename_list.count, 2);
+    EXPECT_STREQ(setup.rename_list.first[1], "DATA\\SUB\\*.*");
+    EXPECT_STREQ(setup.rename_list.second[1], "*.BAK");
+    EXPECT_EQ(content("target\\DATA\\KEEP.BAK"), "keep");
+    EXPECT_EQ(content("target\\DATA\\SUB\\Y.BAK"), "y");
+    EXPECT_EQ(logged().size(), 2u);
+}
+
+TEST_F(Cleanup, MoveRuleOnlyKeepsDeferredMoves)
+{
+    make_file("src\\DATA\\M.DAT", "m");
+    make_file("src\\DATA\\N.DAT", "n");
+    append_pair(setup.rename_list, "DATA\\*.DAT", "move");
+    apply_rename_rules();
+    EXPECT_EQ(setup.deferred_move_count, 2);
+    strings records;
+    for (const deferred_move* move = deferred_moves; move; move = move->next)
+        records.push_back(std::string(move->source) + ">" + move->destination + " " + std::to_string(move->move_flag));
+    std::sort(records.begin(), records.end());
+    EXPECT_EQ(records, (strings{"DATA\\M.DAT>" + path("target\\DATA\\M.DAT") + " 1",
+                                "DATA\\N.DAT>" + path("target\\DATA\\N.DAT") + " 1"}));
+    EXPECT_TRUE(exists("src\\DATA\\M.DAT") && exists("src\\DATA\\N.DAT"));
+    EXPECT_TRUE(logged().empty());
+}
+
+TEST_F(Cleanup, CleanUpSparesPreservedMembersAndNeedsATarget)
+{
+    for (const char* name : {"tool\\T.EXE", "A.DLL", "BIN\\B.DLL"}) make_file(std::string("target\\") + name, "x");
+    set_members({{"tool\\T.EXE", 1}, {"A.DLL", 1}, {"BIN\\B.DLL", 1}, {"GONE.DLL", 1}});
+    append_pair(setup.rename_list, "tool\\*.*", "");
+    clean_up_installed_files();
+    EXPECT_EQ(logged(), strings{"Cleaning up"});
+    EXPECT_TRUE(exists("target\\tool\\T.EXE"));
+    EXPECT_FALSE(exists("target\\A.DLL") || exists("target\\BIN\\B.DLL"));
+
+    std::strcpy(setup.target_dir, path("missing").c_str());
+    clean_up_installed_files();
+    setup.target_dir[0] = '\0';
+    clean_up_installed_files();
+    EXPECT_TRUE(logged().empty());
+}
+
+TEST_F(Cleanup, DeletionListsTakeOnlyTheirFoldersMatches)
+{
+    for (const char* name : {"win\\X.TMP", "win\\Y.TMP", "win\\Z.TXT", "win\\SUB\\W.TMP", "target\\OLD.DLL"})
+        make_file(name, "x");
+    std::strcpy(setup.windows_dir, path("win").c_str());
+    append_name(setup.windows_dir_deletions, "*.TMP");
+    append_name(setup.target_dir_deletions, "OLD.DLL");
+    delete_listed_files();
+    strings lines = logged();
+    std::sort(lines.begin(), lines.begin() + std::min<std::size_t>(lines.size(), 2));
+    EXPECT_EQ(lines, (strings{"Deleted file " + path("win\\X.TMP"), "Deleted file " + path("win\\Y.TMP"),
+                              "Deleted file " + path("target\\OLD.DLL")}));
+    EXPECT_FALSE(exists("win\\X.TMP") || exists("win\\Y.TMP") || exists("target\\OLD.DLL"));
+    EXPECT_TRUE(exists("win\\Z.TXT") && exists("win\\SUB\\W.TMP"));
+}
+
+}  // namespace
