@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages only, whatever the build and the tests need and is missing.
+# Installs, from Debian's packages only, whatever the build, the tests and the benchmarks need
+# and is missing.
 # Quick when everything is present: it asks dpkg first and calls apt-get only for what is absent.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
@@ -9,6 +10,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
   zlib1g-dev cmake ninja-build googletest clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
+  nsis zip unzip
 )
 
 sudo_cmd=()
