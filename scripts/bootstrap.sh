@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
   zlib1g-dev cmake ninja-build googletest clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
-  nsis zip unzip
+  locales python3 zip unzip nsis
 )
 
 sudo_cmd=()
@@ -33,4 +33,13 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   if [ ${#missing[@]} -gt 0 ]; then
     "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
+fi
+
+# A Japanese locale: Wine takes its ANSI code page (932) from it for the double-byte path tests.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  echo "bootstrap: generating the ja_JP.UTF-8 locale"
+  if ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'ja_JP.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+  fi
+  "${sudo_cmd[@]}" locale-gen >/dev/null
 fi

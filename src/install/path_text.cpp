@@ -208,3 +208,9 @@ const char* text_tail(const char* text, std::size_t max_bytes)
     while (static_cast<std::size_t>(text + length - p) > max_bytes) p = next_char(p);
     return p;
 }
+
+void ascii_upper_case(char* text)
+{
+    for (char* p = text; *p; p += char_length(p))
+        if (!lead_at(p) && *p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+}

@@ -89,3 +89,7 @@ std::uint32_t round_up_to_unit(std::uint32_t size, std::uint32_t unit);
 
 // The shortest end of the text that holds at most `max_bytes` bytes and starts on a character.
 const char* text_tail(const char* text, std::size_t max_bytes);
+
+// Upper-cases the ASCII letters of single-byte characters; double-byte characters, whose trail
+// bytes may fall in the letters' range, are left alone.
+void ascii_upper_case(char* text);

@@ -160,3 +160,15 @@ TEST_F(PathTextCp932, LeadByteAtTheEndIsOneCharacter)
 }
 
 }  // namespace
+
+TEST_F(PathTextCp932, UpperCaseAndTailsKeepDoubleByteCharactersWhole)
+{
+    // ソフト\表.txt: the trail bytes 0x74 ('t') and 0x67 ('g') are not letters here.
+    char name[] = "\x83\x5C\x83\x74\x83\x67\\\x95\x5C.txt";
+    ascii_upper_case(name);
+    EXPECT_STREQ(name, "\x83\x5C\x83\x74\x83\x67\\\x95\x5C.TXT");
+    // The last 5 bytes would start on the trail byte of 表: the tail starts after it instead.
+    EXPECT_STREQ(text_tail(name, 5), ".TXT");
+    EXPECT_STREQ(text_tail(name, 6), "\x95\x5C.TXT");
+    EXPECT_STREQ(text_tail("ABC", 24), "ABC");
+}

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 
+#include "install/path_text.h"
 #include "qelpack.h"
 
 namespace {
@@ -12,7 +13,8 @@ const char usage_text[] =
     "usage: qelpack build MANIFEST -o OUT.EXE [--stub STUB.EXE] [--package-only]\n"
     "       qelpack list FILE [--json]\n"
     "       qelpack extract FILE DIR\n"
-    "       qelpack verify FILE\n";
+    "       qelpack verify FILE\n"
+    "Any command takes --code-page 932 when member names are in that double-byte code page.\n";
 
 int usage()
 {
@@ -24,6 +26,15 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    // --code-page N, anywhere: names are split and upper-cased by that code page's characters.
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--code-page") != 0) continue;
+        if (std::strcmp(argv[i + 1], "932") == 0) set_lead_byte_test(cp932_lead_byte);
+        else if (std::strcmp(argv[i + 1], "1252") != 0 && std::strcmp(argv[i + 1], "437") != 0) return usage();
+        for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
+        argc -= 2;
+        break;
+    }
     if (argc < 3) return usage();
     const std::string command = argv[1];
     if (command == "build") {

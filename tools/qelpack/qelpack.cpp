@@ -1,5 +1,7 @@
 #include "qelpack.h"
 
+#include "install/path_text.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,16 +51,13 @@ std::string write_beside_and_rename(const std::string& path, const byte_buffer& 
     return {};
 }
 
-std::string last_component(std::string_view name)
-{
-    const auto slash = name.rfind('\\');
-    return std::string(slash == std::string_view::npos ? name : name.substr(slash + 1));
-}
+// Names step by the code page's characters (--code-page): a trail byte is never a separator or
+// a letter.
+std::string last_component(std::string_view name) { return path_file_name(std::string(name).c_str()); }
 
 std::string upper(std::string text)
 {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    ascii_upper_case(text.data());
     return text;
 }
 
@@ -495,8 +494,8 @@ int extract_command(const std::string& file, const std::string& directory, std::
     for (std::uint16_t i = 0; i < package.count(); ++i) {
         byte_buffer bytes;
         std::string target = package.name(i);
-        for (char& c : target)
-            if (c == '\\') c = '/';
+        for (char* separator = find_char(target.data(), '\\'); separator; separator = find_char(separator, '\\'))
+            *separator = '/';
         target = directory + "/" + target;
         std::string error = member_file(package, i, bytes);
         if (error.empty() && !make_parents(target))
