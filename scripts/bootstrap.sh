@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages only, whatever the build and the tests need and is missing.
+# Installs, from Debian's packages only, whatever the build, the tests and the benchmarks need
+# and is missing.
 # Quick when everything is present: it asks dpkg first and calls apt-get only for what is absent.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive

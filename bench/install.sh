@@ -1,0 +1,276 @@
+#!/usr/bin/env bash
+# Install benchmark: how long our install stage takes to put a payload of about 100 MB in 500
+# files (text, binary records, random bytes; see bench/make_payload.cpp) on the disk, against two
+# baselines measured in the same run:
+#   ours   the package built by qelpack, installed under Wine by install_driver.exe, which runs
+#          SETUP.EXE's install loop (with its gauge dialog) and prints the loop's own milliseconds;
+#   NSIS   an installer of the same files made by makensis (zlib, not solid), run silently under
+#          the same Wine prefix;
+#   unzip  Info-ZIP's unzip, natively, once per file from one ZIP archive per file.
+# Each is run several times into a fresh directory (the runs take turns, so a change in the
+# machine's load falls on all three alike); every install is checked file by file against the
+# payload's SHA-256 list. Then a profile of our install: the loop's own time against the whole
+# Wine run, packages of one kind of content each, and the gauge's cost per repaint.
+#
+#   bash scripts/build.sh && bash bench/install.sh [--quick] [--runs N]
+#
+# --quick: about 10 MB in 100 files. --runs: runs of each installer (default 3). Times are wall
+# clock milliseconds of the whole command (for Wine: start-up, the program, exit); the figures
+# compared are the medians of the runs. Exit 0 when every install was complete and correct.
+# Work files (payload, packages, Wine prefix, installed trees) go to build/bench-install.
+set -euo pipefail
+export LC_ALL=C
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+quick=
+runs=3
+while [ $# -gt 0 ]; do
+  case "$1" in
+  --quick) quick=--quick ;;
+  --runs) runs=${2:?--runs needs a number}; shift ;;
+  *) echo "usage: $0 [--quick] [--runs N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+native=$root/build/native
+win32=$root/build/win32
+make_payload=$native/bench/make_payload
+qelpack=$native/tools/qelpack/qelpack
+unzip_dll=$win32/libs/dunzipnt/dunzipnt.dll
+driver_rel=tools/peers/setup_peers/install_driver.exe
+gauge_rel=bench/gauge_cost.exe
+for f in "$make_payload" "$qelpack" "$win32/$gauge_rel"; do
+  [ -x "$f" ] || { echo "install.sh: $f missing: run scripts/build.sh first" >&2; exit 1; }
+done
+ours=1
+for f in "$unzip_dll" "$win32/$driver_rel"; do
+  [ -f "$f" ] || { echo "install.sh: $f missing: our install is left out, the baselines still run" >&2; ours=; }
+done
+for tool in makensis zip unzip wine Xvfb; do
+  command -v "$tool" >/dev/null || { echo "install.sh: $tool missing: run scripts/bootstrap.sh" >&2; exit 1; }
+done
+
+work=$root/build/bench-install
+rm -rf "$work/payload" "$work/zips" "$work/native"
+mkdir -p "$work"
+
+# --- the payload and its checksum list -------------------------------------------------------
+"$make_payload" $quick "$work/payload" >"$work/payload.list" 2>"$work/payload.log" || { cat "$work/payload.log" >&2; exit 1; }
+checksums() {  # DIR: "SHA256  ./PATH" of every file, sorted; our unzip library left out
+  (cd "$1" && find . -type f ! -path ./dunzipnt.dll -print0 | sort -z | xargs -0 -r sha256sum)
+}
+checksums "$work/payload" >"$work/payload.sha256"
+file_count=$(wc -l <"$work/payload.list")
+payload_bytes=$(awk '{ s += $2 } END { print s }' "$work/payload.list")
+
+# --- Wine: a display and a throwaway prefix (D: is $work/wine/drive_d, E: the cross build) ----
+source "$root/scripts/xvfb.sh"
+qel_start_xvfb 24
+export WINEPREFIX=$work/wine/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
+cleanup() {
+  bash "$root/scripts/wine-prefix.sh" stop "$work/wine" >/dev/null 2>&1 || true
+  kill "$QEL_XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT
+# Also starts the one persistent wineserver (wineserver -p) all runs share.
+bash "$root/scripts/wine-prefix.sh" create "$work/wine" "$win32" >/dev/null
+drive_d=$work/wine/drive_d
+
+# --- the three packagings (not timed) ---------------------------------------------------------
+# Member and NSIS lists come from the payload listing, so all three carry the same files in the
+# same order.
+write_manifest() {  # OUT [KIND...]: our manifest of the payload's files (of those kinds only)
+  local out=$1; shift
+  {
+    echo "[package]"
+    echo "product_name = Install Benchmark"
+    echo "package_version = 1.0"
+    echo "tag = BENCH"
+    echo
+    echo "[members]"
+    echo "dunzipnt.dll = $unzip_dll"
+    awk -v kinds="$*" -v dir="$work/payload" '
+      BEGIN { n = split(kinds, k, " "); for (i = 1; i <= n; ++i) want[k[i]] = 1 }
+      n == 0 || ($1 in want) { name = $3; gsub("/", "\\", name); print name " = " dir "/" $3 }' \
+      "$work/payload.list"
+  } >"$out"
+}
+if [ -n "$ours" ]; then
+  write_manifest "$work/install.ini"
+  "$qelpack" build "$work/install.ini" -o "$drive_d/install.pkg" --package-only
+fi
+
+{
+  echo 'Name "Install Benchmark"'
+  echo "OutFile \"$drive_d/nsis-setup.exe\""
+  echo 'SetCompressor zlib'
+  echo 'SilentInstall silent'
+  echo 'RequestExecutionLevel user'
+  echo 'InstallDir "D:\nsis"'
+  echo 'Section'
+  awk -v dir="$work/payload" '
+    { path = $3; sub("/?[^/]*$", "", path); gsub("/", "\\", path)
+      if (!seen++ || path != last) { print "SetOutPath \"$INSTDIR" (path == "" ? "" : "\\" path) "\""; last = path }
+      print "File \"" dir "/" $3 "\"" }' "$work/payload.list"
+  echo 'SectionEnd'
+} >"$work/install.nsi"
+makensis -V1 "$work/install.nsi"
+
+mkdir -p "$work/zips"
+n=0
+while read -r _ _ path; do
+  n=$((n + 1))
+  (cd "$work/payload" && zip -q "$work/zips/$(printf %05d $n).zip" "$path")
+done <"$work/payload.list"
+
+megabytes() { awk -v b="$1" 'BEGIN { printf "%.1f MB", b / 1e6 }'; }
+size_of() { stat -c %s "$1"; }
+kinds=$(awk '{ n[$1]++; s[$1] += $2 }
+  END { split("text records random", k, " "); for (i = 1; i <= 3; ++i) printf "%s%s %d files %.1f MB", (i > 1 ? ", " : ""), k[i], n[k[i]], s[k[i]] / 1e6 }' "$work/payload.list")
+echo "payload: $file_count files, $(megabytes "$payload_bytes") ($kinds)"
+[ -n "$ours" ] && echo "ours:  package of $(megabytes "$(size_of "$drive_d/install.pkg")") (qelpack: one deflated ZIP per member)"
+echo "NSIS:  installer of $(megabytes "$(size_of "$drive_d/nsis-setup.exe")") (zlib per file, not solid)"
+echo "unzip: $file_count archives of $(megabytes "$(du -cb "$work/zips"/*.zip | tail -1 | cut -f1)") (zip -q, deflate per file)"
+
+# --- timed runs --------------------------------------------------------------------------------
+now_us() { local t=${EPOCHREALTIME/./}; echo $((10#$t)); }
+failed=0
+verify() {  # NAME DIR
+  checksums "$2" >"$work/installed.sha256"
+  if ! cmp -s "$work/installed.sha256" "$work/payload.sha256"; then
+    echo "install.sh: $1: the installed tree differs from the payload:" >&2
+    diff "$work/payload.sha256" "$work/installed.sha256" | head -5 >&2
+    failed=1
+  fi
+}
+fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
+wall_ms=
+timed() {  # COMMAND...: runs it, sets wall_ms
+  local t0 t1
+  t0=$(now_us)
+  "$@"
+  t1=$(now_us)
+  wall_ms=$(((t1 - t0 + 500) / 1000))
+}
+driver_ms=
+run_driver() {  # PACKAGE (on D:) TARGET (on D:): times one install, sets wall_ms and driver_ms
+  local line
+  fresh "$drive_d/$2"
+  timed wine "E:\\${driver_rel//\//\\}" "D:\\$1" "D:\\$2" >"$work/driver.out" 2>&1 || true
+  line=$(tr -d '\r' <"$work/driver.out" | grep '^install_files=' | tail -1)
+  case "$line" in
+  "install_files=1 fatal=0 cancelled=0 "*) driver_ms=${line##* ms=} ;;
+  *) echo "install.sh: install_driver failed: $(tr -d '\r' <"$work/driver.out" | tail -3)" >&2; exit 1 ;;
+  esac
+}
+run_nsis() {  # TARGET (on D:)
+  fresh "$drive_d/$1"
+  timed wine 'D:\nsis-setup.exe' /S "/D=D:\\$1" >/dev/null 2>&1 || { echo "install.sh: NSIS installer failed" >&2; exit 1; }
+}
+unzip_all() {
+  local z
+  for z in "$work/zips"/*.zip; do unzip -q -o "$z" -d "$1" || return 1; done
+}
+run_unzip() {  # TARGET (native)
+  fresh "$1"
+  timed unzip_all "$1" || { echo "install.sh: unzip failed" >&2; exit 1; }
+}
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2 + 0.5) }'; }
+# One untimed run of each first: the first Wine programs in a fresh prefix, and the first run of
+# each installer, read their code from the disk.
+[ -n "$ours" ] && run_driver install.pkg warm-up
+run_nsis warm-up
+rm -rf "$drive_d/warm-up"
+ours_wall=() ours_loop=() nsis_wall=() unzip_wall=()
+echo "runs: $runs of each, in turns; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+for r in $(seq "$runs"); do
+  if [ -n "$ours" ]; then
+    run_driver install.pkg "ours-$r"
+    ours_wall+=("$wall_ms") ours_loop+=("$driver_ms")
+    verify "ours, run $r" "$drive_d/ours-$r"
+    rm -rf "$drive_d/ours-$r"
+  fi
+  run_nsis "nsis-$r"
+  nsis_wall+=("$wall_ms")
+  verify "NSIS, run $r" "$drive_d/nsis-$r"
+  rm -rf "$drive_d/nsis-$r"
+  run_unzip "$work/native/unzip-$r"
+  unzip_wall+=("$wall_ms")
+  verify "unzip, run $r" "$work/native/unzip-$r"
+  rm -rf "$work/native/unzip-$r"
+done
+
+row() { printf '%-22s' "$1"; shift; printf '%9s' "$@"; echo; }
+header=()
+for r in $(seq "$runs"); do header+=("run $r"); done
+row "ms" "${header[@]}" median
+if [ -n "$ours" ]; then
+  row "ours (wall clock)" "${ours_wall[@]}" "$(median "${ours_wall[@]}")"
+  row "ours (install loop)" "${ours_loop[@]}" "$(median "${ours_loop[@]}")"
+fi
+row "NSIS (wall clock)" "${nsis_wall[@]}" "$(median "${nsis_wall[@]}")"
+row "unzip (wall clock)" "${unzip_wall[@]}" "$(median "${unzip_wall[@]}")"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+if [ -n "$ours" ]; then
+  m_ours=$(median "${ours_wall[@]}") m_nsis=$(median "${nsis_wall[@]}") m_unzip=$(median "${unzip_wall[@]}")
+  echo "ours/NSIS  = $(ratio "$m_ours" "$m_nsis") (target: at most 1.00)"
+  echo "ours/unzip = $(ratio "$m_ours" "$m_unzip")"
+fi
+if [ "$failed" = 0 ]; then
+  echo "verified: every install holds all $file_count files with the payload's SHA-256 sums"
+fi
+
+# --- profile of our install ----------------------------------------------------------------------
+if [ -n "$ours" ]; then
+  echo
+  echo "profile of ours (medians of $runs runs; the install loop's ms is the driver's own figure):"
+  printf '%-24s %5s %9s %9s %9s %9s %9s\n' package files unpacked stored "loop ms" "wall ms" "outside"
+  print_row() {  # LABEL PACKAGE FILES BYTES LOOP_MS WALL_MS
+    printf '%-24s %5s %9s %9s %9s %9s %9s\n' "$1" "$3" "$(megabytes "$4")" \
+      "$(megabytes "$(size_of "$drive_d/$2")")" "$5" "$6" $(($6 - $5))
+  }
+  profile_row() {  # LABEL PACKAGE FILES BYTES
+    local walls=() loops=() r
+    for r in $(seq "$runs"); do
+      run_driver "$2" profile
+      walls+=("$wall_ms") loops+=("$driver_ms")
+      rm -rf "$drive_d/profile"
+    done
+    print_row "$@" "$(median "${loops[@]}")" "$(median "${walls[@]}")"
+  }
+  kind_bytes() { awk -v k="$1" '$1 == k { s += $2 } END { print s + 0 }' "$work/payload.list"; }
+  kind_files() { awk -v k="$1" '$1 == k { n++ } END { print n + 0 }' "$work/payload.list"; }
+  m_loop=$(median "${ours_loop[@]}")
+  print_row "whole payload" install.pkg "$file_count" "$payload_bytes" "$m_loop" "$m_ours"
+  # The library alone: Wine's start-up, reading the package, the dialog; no files.
+  write_manifest "$work/empty.ini" none
+  "$qelpack" build "$work/empty.ini" -o "$drive_d/empty.pkg" --package-only
+  profile_row "no files (library only)" empty.pkg 0 0
+  for kind in text records random; do
+    write_manifest "$work/$kind.ini" "$kind"
+    "$qelpack" build "$work/$kind.ini" -o "$drive_d/$kind.pkg" --package-only
+    profile_row "only $kind" "$kind.pkg" "$(kind_files "$kind")" "$(kind_bytes "$kind")"
+  done
+  # The gauge: repaints per install (one before each member, one per 32 KB of its stored bytes
+  # copied out of the package, one at the end; the library is copied without) times the cost of
+  # one, measured on the same dialog.
+  repaints=$("$qelpack" list "$drive_d/install.pkg" |
+    awk '$1 ~ /^[0-9]+$/ && $2 ~ /^[0-9]+$/ && $3 ~ /^[0-9]+$/ && $1 > 0 { n += 1 + int(($3 + 32767) / 32768) }
+         END { print n + 1 }')
+  wine "E:\\${gauge_rel//\//\\}" 2000 >"$work/gauge.out" 2>&1 || true
+  tr -d '\r' <"$work/gauge.out"
+  setpos_us=$(tr -d '\r' <"$work/gauge.out" | sed -n 's/.*setpos_us=\([0-9.]*\).*/\1/p')
+  text_us=$(tr -d '\r' <"$work/gauge.out" | sed -n 's/.*settext_us=\([0-9.]*\).*/\1/p')
+  if [ -n "$setpos_us" ] && [ -n "$text_us" ]; then
+    awk -v n="$repaints" -v p="$setpos_us" -v f="$file_count" -v t="$text_us" 'BEGIN {
+      printf "gauge: %d repaints x %.1f us = %.0f ms; file name shown %d times x %.1f us = %.0f ms\n",
+        n, p, n * p / 1000, f, t, f * t / 1000 }'
+    awk -v l="$m_loop" -v w="$m_ours" -v g="$(awk -v n="$repaints" -v p="$setpos_us" -v f="$file_count" -v t="$text_us" \
+      'BEGIN { print (n * p + f * t) / 1000 }')" 'BEGIN {
+      printf "shares of the whole run (%d ms): outside the loop (Wine start-up, package header, exit) %.0f %%, install loop %.0f %%, of which screen updates about %.0f %%\n",
+        w, 100 * (w - l) / w, 100 * l / w, 100 * g / w }'
+  fi
+fi
+[ "$failed" = 0 ] && [ -n "$ours" ]
