@@ -12,6 +12,7 @@
 
 struct answered_window {
     bool found = false;
+    HWND window = nullptr;
     std::string caption;
     std::vector<std::pair<int, std::string>> controls;  // id and text
 
@@ -104,6 +105,7 @@ inline std::future<answered_window> answer_next_window(std::vector<answer> answe
         std::this_thread::sleep_for(std::chrono::milliseconds(150));  // let WM_INITDIALOG finish
         HWND dialog = wanted.found;
         result.found = true;
+        result.window = dialog;
         result.caption = window_text(dialog);
         for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             result.controls.emplace_back(static_cast<short>(GetDlgCtrlID(child)), window_text(child));
