@@ -172,6 +172,24 @@ struct request {
     entry_callback announce;
 };
 
+// Creates a new file named "dztNNNN.tmp" in the directory and opens it for writing, trying other
+// numbers while a name is taken. One create, where GetTempFileName would create and then the
+// file be opened again: under Wine every new name costs a scan of the directory.
+HANDLE create_temporary(const char* directory, const char* separator, char* temporary)
+{
+    static DWORD next_number = GetCurrentProcessId() * 7919u;
+    if (std::strlen(directory) + std::strlen(separator) + 12 >= MAX_PATH) return INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        wsprintfA(temporary, "%s%sdzt%04X.tmp", directory, separator, static_cast<unsigned>(next_number++ & 0xFFFF));
+        HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 // Writes the entry into the destination: to a temporary file there, checked, then renamed.
 int write_entry(const request& job, const unzip::unzip_reader& reader, unzip::entry_info& entry)
 {
@@ -199,13 +217,8 @@ int write_entry(const request& job, const unzip::unzip_reader& reader, unzip::en
     if (!job.replace && GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES) return unzip::skipped;
 
     char temporary[MAX_PATH];
-    if (!GetTempFileNameA(job.destination, "dzt", 0, temporary)) return unzip::cannot_create;
-    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileA(temporary);
-        return unzip::cannot_create;
-    }
+    HANDLE file = create_temporary(job.destination, separator, temporary);
+    if (file == INVALID_HANDLE_VALUE) return unzip::cannot_create;
     output_file output{file, 0, entry.unpacked_size, job.progress};
     int result = job.progress && !job.progress(0, entry.unpacked_size, 0) ? unzip::skipped : unzip::ok;
     if (!result) result = unzip::extract_entry(reader, entry, unzip::unzip_writer{&output, output_file::write});

@@ -88,6 +88,10 @@ int make_directory_path(const char* path)
     char* rest = buffer;
     if (buffer[0] && buffer[1] == ':') rest = buffer + (buffer[2] ? 3 : 2);
     to_file_call_set(rest);
+    // Most members go into a folder that is already there: one look instead of a failed
+    // CreateDirectory per level (which would also answer 0).
+    const DWORD attributes = GetFileAttributesA(buffer);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
     int created = 0;
     for (char* scan = rest;;) {
         char* separator = find_char(scan, '\\');

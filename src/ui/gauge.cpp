@@ -15,15 +15,45 @@ std::uint32_t read_value(HWND gauge, int offset) { return static_cast<std::uint3
 
 void store_value(HWND gauge, int offset, LPARAM value) { SetWindowLongA(gauge, offset, static_cast<LONG>(value)); }
 
+// What a paint shows: the percentage and the first column of the white part.
+struct gauge_look {
+    std::uint32_t percent;
+    std::uint16_t split;
+};
+
+gauge_look look_of(std::uint32_t range, std::uint32_t position, std::uint16_t right)
+{
+    if (position > range) position = range;
+    // A range of 0 has no percentage: it shows as an empty bar at 0 %.
+    if (!range) return {0, 1};
+    return {position * 100 / range, static_cast<std::uint16_t>(position * right / range + 1)};
+}
+
+std::uint16_t inner_right(HWND gauge)
+{
+    RECT client;
+    GetClientRect(gauge, &client);
+    return static_cast<std::uint16_t>(client.right - 1);
+}
+
+// The look last painted, kept beside the window so that a position that changes nothing on the
+// screen costs no repaint: a copy sends one for every 32 KB, far more than the bar has columns.
+constexpr char drawn_look_property[] = "QelGaugeDrawn";
+
+HANDLE packed(gauge_look look)
+{
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(look.percent << 16 | look.split) + 1);
+}
+
 void paint_gauge(HWND gauge)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(gauge, &paint);
     const std::uint32_t range = read_value(gauge, gauge_range_offset);
-    std::uint32_t position = read_value(gauge, gauge_position_offset);
-    if (position > range) position = range;
-    // A range of 0 has no percentage: it shows as an empty bar at 0 %.
-    const std::uint32_t percent = range ? position * 100 / range : 0;
+    const std::uint32_t position = read_value(gauge, gauge_position_offset);
+    const gauge_look look = look_of(range, position, inner_right(gauge));
+    const std::uint32_t percent = look.percent;
+    SetPropA(gauge, drawn_look_property, packed(look));
 
     char text[8];
     format_text(text, sizeof text, "%3d%%", static_cast<int>(percent));
@@ -37,8 +67,7 @@ void paint_gauge(HWND gauge)
     FrameRect(dc, &inner, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     InflateRect(&inner, -1, -1);
 
-    const std::uint16_t right = static_cast<std::uint16_t>(inner.right);
-    const std::uint16_t split = range ? static_cast<std::uint16_t>(position * right / range + 1) : 1;
+    const std::uint16_t split = look.split;
     RECT filled = inner;
     filled.right = split;
     // At the full range the blue part covers the right frame line; the empty part is then empty
@@ -67,8 +96,11 @@ LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPAR
         return 1;
     case GAUGE_SETPOS:
         store_value(gauge, gauge_position_offset, lparam);
-        InvalidateRect(gauge, nullptr, FALSE);
-        UpdateWindow(gauge);
+        if (GetPropA(gauge, drawn_look_property) !=
+            packed(look_of(read_value(gauge, gauge_range_offset), static_cast<std::uint32_t>(lparam), inner_right(gauge)))) {
+            InvalidateRect(gauge, nullptr, FALSE);
+            UpdateWindow(gauge);
+        }
         return 1;
     case GAUGE_SETRANGE:
         store_value(gauge, gauge_range_offset, lparam);
@@ -76,6 +108,9 @@ LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPAR
     case WM_PAINT:
         paint_gauge(gauge);
         return 1;
+    case WM_NCDESTROY:
+        RemovePropA(gauge, drawn_look_property);
+        return DefWindowProcA(gauge, message, wparam, lparam);
     default:
         return DefWindowProcA(gauge, message, wparam, lparam);
     }
