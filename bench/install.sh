@@ -157,14 +157,16 @@ timed() {  # COMMAND...: runs it, sets wall_ms
   t1=$(now_us)
   wall_ms=$(((t1 - t0 + 500) / 1000))
 }
-driver_ms=
+driver_ms= driver_paints=
 run_driver() {  # PACKAGE (on D:) TARGET (on D:): times one install, sets wall_ms and driver_ms
   local line
   fresh "$drive_d/$2"
   timed wine "E:\\${driver_rel//\//\\}" "D:\\$1" "D:\\$2" >"$work/driver.out" 2>&1 || true
   line=$(tr -d '\r' <"$work/driver.out" | grep '^install_files=' | tail -1)
   case "$line" in
-  "install_files=1 fatal=0 cancelled=0 "*) driver_ms=${line##* ms=} ;;
+  "install_files=1 fatal=0 cancelled=0 "*)
+    driver_ms=$(sed -n 's/.* ms=\([0-9]*\).*/\1/p' <<<"$line")
+    driver_paints=$(sed -n 's/.* gauge_paints=\([0-9]*\).*/\1/p' <<<"$line") ;;
   *) echo "install.sh: install_driver failed: $(tr -d '\r' <"$work/driver.out" | tail -3)" >&2; exit 1 ;;
   esac
 }
@@ -192,7 +194,7 @@ echo "runs: $runs of each, in turns; load average before: $(cut -d' ' -f1-3 /pro
 for r in $(seq "$runs"); do
   if [ -n "$ours" ]; then
     run_driver install.pkg "ours-$r"
-    ours_wall+=("$wall_ms") ours_loop+=("$driver_ms")
+    ours_wall+=("$wall_ms") ours_loop+=("$driver_ms") whole_paints=$driver_paints
     verify "ours, run $r" "$drive_d/ours-$r"
     rm -rf "$drive_d/ours-$r"
   fi
@@ -257,19 +259,17 @@ if [ -n "$ours" ]; then
     "$qelpack" build "$work/$kind.ini" -o "$drive_d/$kind.pkg" --package-only
     profile_row "only $kind" "$kind.pkg" "$(kind_files "$kind")" "$(kind_bytes "$kind")"
   done
-  # The gauge: repaints per install (one before each member, one per 32 KB of its stored bytes
-  # copied out of the package, one at the end; the library is copied without) times the cost of
-  # one, measured on the same dialog.
-  repaints=$("$qelpack" list "$drive_d/install.pkg" |
-    awk '$1 ~ /^[0-9]+$/ && $2 ~ /^[0-9]+$/ && $3 ~ /^[0-9]+$/ && $1 > 0 { n += 1 + int(($3 + 32767) / 32768) }
-         END { print n + 1 }')
+  # The gauge: the paints the driver counted in the last whole-payload run (a position that
+  # changes neither the percentage nor the split column is not painted) times the cost of one,
+  # measured on the same dialog.
+  repaints=$whole_paints
   wine "E:\\${gauge_rel//\//\\}" 2000 >"$work/gauge.out" 2>&1 || true
   tr -d '\r' <"$work/gauge.out"
   setpos_us=$(tr -d '\r' <"$work/gauge.out" | sed -n 's/.*setpos_us=\([0-9.]*\).*/\1/p')
   text_us=$(tr -d '\r' <"$work/gauge.out" | sed -n 's/.*settext_us=\([0-9.]*\).*/\1/p')
   if [ -n "$setpos_us" ] && [ -n "$text_us" ]; then
     awk -v n="$repaints" -v p="$setpos_us" -v f="$file_count" -v t="$text_us" 'BEGIN {
-      printf "gauge: %d repaints x %.1f us = %.0f ms; file name shown %d times x %.1f us = %.0f ms\n",
+      printf "gauge: %d paints x %.1f us = %.0f ms; file name shown %d times x %.1f us = %.0f ms\n",
         n, p, n * p / 1000, f, t, f * t / 1000 }'
     awk -v l="$m_loop" -v w="$m_ours" -v g="$(awk -v n="$repaints" -v p="$setpos_us" -v f="$file_count" -v t="$text_us" \
       'BEGIN { print (n * p + f * t) / 1000 }')" 'BEGIN {

@@ -140,7 +140,8 @@ int write_out_member(const package_member* member, const char* archive_path, con
     if (direct) return 1;
 
     for (;;) {
-        DeleteFileA(final_path);
+        // A look at the name is answered in the process; a delete of a missing file asks the system.
+        if (GetFileAttributesA(final_path) != INVALID_FILE_ATTRIBUTES) DeleteFileA(final_path);
         const int result = run_unzip(archive_path, directory);
         if (result == 0 || result == library_result_skipped) break;
         if (result == 4 || result == 5) {
@@ -151,8 +152,12 @@ int write_out_member(const package_member* member, const char* archive_path, con
         }
         return fail(static_cast<std::uint16_t>(1000 + result));
     }
-    // A missing file would also read as size 0, the size of an empty member.
-    if (!path_exists(final_path) || file_size_of(final_path) != member->unpacked_size) return fail(21);
+    // A missing file must not pass as an empty member: its attributes say whether it is there.
+    WIN32_FILE_ATTRIBUTE_DATA found;
+    if (!GetFileAttributesExA(final_path, GetFileExInfoStandard, &found) ||
+        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || found.nFileSizeHigh ||
+        found.nFileSizeLow != member->unpacked_size)
+        return fail(21);
     DeleteFileA(archive_path);
     return 1;
 }
