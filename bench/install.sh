@@ -69,6 +69,7 @@ source "$root/scripts/xvfb.sh"
 qel_start_xvfb 24
 export WINEPREFIX=$work/wine/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
 cleanup() {
+  remove_trees 2>/dev/null || true
   bash "$root/scripts/wine-prefix.sh" stop "$work/wine" >/dev/null 2>&1 || true
   kill "$QEL_XVFB_PID" 2>/dev/null || true
 }
@@ -148,7 +149,12 @@ verify() {  # NAME DIR
     failed=1
   fi
 }
+# Installed trees stay until the end: on a file system without a journal (ext4 as some virtual
+# machines have it) the inodes of files deleted in the last minutes are passed over when new ones
+# are allocated, so deleting 500 files between runs would make every later run slower than the
+# one before, the more so the more files a run creates.
 fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
+remove_trees() { rm -rf "$drive_d"/warm-up "$drive_d"/ours-* "$drive_d"/nsis-* "$drive_d"/profile-* "$work/native"; }
 wall_ms=
 timed() {  # COMMAND...: runs it, sets wall_ms
   local t0 t1
@@ -158,10 +164,10 @@ timed() {  # COMMAND...: runs it, sets wall_ms
   wall_ms=$(((t1 - t0 + 500) / 1000))
 }
 driver_ms= driver_paints=
-run_driver() {  # PACKAGE (on D:) TARGET (on D:): times one install, sets wall_ms and driver_ms
+run_driver() {  # PACKAGE (on D:) TARGET (on D:) [OPTION]: times one install, sets wall_ms and driver_ms
   local line
   fresh "$drive_d/$2"
-  timed wine "E:\\${driver_rel//\//\\}" "D:\\$1" "D:\\$2" >"$work/driver.out" 2>&1 || true
+  timed wine "E:\\${driver_rel//\//\\}" "D:\\$1" "D:\\$2" ${3:-} >"$work/driver.out" 2>&1 || true
   line=$(tr -d '\r' <"$work/driver.out" | grep '^install_files=' | tail -1)
   case "$line" in
   "install_files=1 fatal=0 cancelled=0 "*)
@@ -188,24 +194,20 @@ median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 
 # each installer, read their code from the disk.
 [ -n "$ours" ] && run_driver install.pkg warm-up
 run_nsis warm-up
-rm -rf "$drive_d/warm-up"
 ours_wall=() ours_loop=() nsis_wall=() unzip_wall=()
 echo "runs: $runs of each, in turns; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for r in $(seq "$runs"); do
   if [ -n "$ours" ]; then
     run_driver install.pkg "ours-$r"
-    ours_wall+=("$wall_ms") ours_loop+=("$driver_ms") whole_paints=$driver_paints
+    ours_wall+=("$wall_ms") ours_loop+=("$driver_ms")
     verify "ours, run $r" "$drive_d/ours-$r"
-    rm -rf "$drive_d/ours-$r"
   fi
   run_nsis "nsis-$r"
   nsis_wall+=("$wall_ms")
   verify "NSIS, run $r" "$drive_d/nsis-$r"
-  rm -rf "$drive_d/nsis-$r"
   run_unzip "$work/native/unzip-$r"
   unzip_wall+=("$wall_ms")
   verify "unzip, run $r" "$work/native/unzip-$r"
-  rm -rf "$work/native/unzip-$r"
 done
 
 row() { printf '%-22s' "$1"; shift; printf '%9s' "$@"; echo; }
@@ -240,9 +242,8 @@ if [ -n "$ours" ]; then
   profile_row() {  # LABEL PACKAGE FILES BYTES
     local walls=() loops=() r
     for r in $(seq "$runs"); do
-      run_driver "$2" profile
+      run_driver "$2" "profile-$2-$r"
       walls+=("$wall_ms") loops+=("$driver_ms")
-      rm -rf "$drive_d/profile"
     done
     print_row "$@" "$(median "${loops[@]}")" "$(median "${walls[@]}")"
   }
@@ -259,10 +260,11 @@ if [ -n "$ours" ]; then
     "$qelpack" build "$work/$kind.ini" -o "$drive_d/$kind.pkg" --package-only
     profile_row "only $kind" "$kind.pkg" "$(kind_files "$kind")" "$(kind_bytes "$kind")"
   done
-  # The gauge: the paints the driver counted in the last whole-payload run (a position that
+  # The gauge: the paints the driver counts in one more whole-payload run (a position that
   # changes neither the percentage nor the split column is not painted) times the cost of one,
-  # measured on the same dialog.
-  repaints=$whole_paints
+  # measured on the same dialog. The count's hook slows every message, so that run is not timed.
+  run_driver install.pkg profile-paints --count-paints
+  repaints=$driver_paints
   wine "E:\\${gauge_rel//\//\\}" 2000 >"$work/gauge.out" 2>&1 || true
   tr -d '\r' <"$work/gauge.out"
   setpos_us=$(tr -d '\r' <"$work/gauge.out" | sed -n 's/.*setpos_us=\([0-9.]*\).*/\1/p')

@@ -155,6 +155,41 @@ bool replace_file(const char* temporary, const char* target)
     return MoveFileA(temporary, target);
 }
 
+// NtSetInformationFile, where the system has it (the NT family and Wine; not the Windows 95
+// family): it renames a file through the handle that wrote it, where MoveFileEx opens it again.
+using set_information_function = LONG(WINAPI*)(HANDLE file, void* status, void* information, ULONG length,
+                                               int information_class);
+
+set_information_function set_information()
+{
+    static const auto function = reinterpret_cast<set_information_function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
+    return function;
+}
+
+// Renames the open file (opened with DELETE access) over `target`, a path with a drive letter.
+bool rename_open_file(HANDLE file, const char* target)
+{
+    const auto rename = set_information();
+    if (!rename || !target[0] || target[1] != ':' || target[2] != '\\') return false;
+    struct {
+        BOOLEAN replace_if_exists;
+        HANDLE root_directory;
+        ULONG name_length;
+        WCHAR name[4 + MAX_PATH];
+    } information{TRUE, nullptr, 0, {L'\\', L'?', L'?', L'\\'}};
+    const int length = MultiByteToWideChar(AreFileApisANSI() ? CP_ACP : CP_OEMCP, 0, target, -1, information.name + 4,
+                                           MAX_PATH);
+    if (length <= 1) return false;
+    information.name_length = static_cast<ULONG>((4 + length - 1) * sizeof(WCHAR));
+    struct {
+        LONG status;
+        ULONG_PTR information;
+    } io_status{};
+    constexpr int file_rename_information = 10;
+    return rename(file, &io_status, &information, sizeof information, file_rename_information) >= 0;
+}
+
 void set_entry_time(HANDLE file, std::uint32_t dos_time)
 {
     FILETIME local, utc;
@@ -172,16 +207,16 @@ struct request {
     entry_callback announce;
 };
 
-// Creates a new file named "dztNNNN.tmp" in the directory and opens it for writing, trying other
-// numbers while a name is taken. One create, where GetTempFileName would create and then the
+// Creates a new file named "dztNNNN.tmp" in the directory and opens it for writing (and
+// `extra_access`), trying other numbers while a name is taken. One create, where GetTempFileName would create and then the
 // file be opened again: under Wine every new name costs a scan of the directory.
-HANDLE create_temporary(const char* directory, const char* separator, char* temporary)
+HANDLE create_temporary(const char* directory, const char* separator, char* temporary, DWORD extra_access)
 {
     static DWORD next_number = GetCurrentProcessId() * 7919u;
     if (std::strlen(directory) + std::strlen(separator) + 12 >= MAX_PATH) return INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 1000; ++attempt) {
         wsprintfA(temporary, "%s%sdzt%04X.tmp", directory, separator, static_cast<unsigned>(next_number++ & 0xFFFF));
-        HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        HANDLE file = CreateFileA(temporary, GENERIC_WRITE | extra_access, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = GetLastError();
@@ -217,16 +252,22 @@ int write_entry(const request& job, const unzip::unzip_reader& reader, unzip::en
     if (!job.replace && GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES) return unzip::skipped;
 
     char temporary[MAX_PATH];
-    HANDLE file = create_temporary(job.destination, separator, temporary);
+    const bool by_handle = set_information() != nullptr;
+    HANDLE file = create_temporary(job.destination, separator, temporary, by_handle ? DELETE : 0);
     if (file == INVALID_HANDLE_VALUE) return unzip::cannot_create;
     output_file output{file, 0, entry.unpacked_size, job.progress};
     int result = job.progress && !job.progress(0, entry.unpacked_size, 0) ? unzip::skipped : unzip::ok;
     if (!result) result = unzip::extract_entry(reader, entry, unzip::unzip_writer{&output, output_file::write});
     if (!result) set_entry_time(file, entry.dos_time);
+    // Checked and complete: into place, through the open handle where the system allows it.
+    bool placed = false;
+    if (!result) {
+        if (!make_directories(target, name_start)) result = unzip::cannot_create;
+        else placed = by_handle && rename_open_file(file, target);
+    }
     if (!CloseHandle(file) && !result) result = unzip::cannot_create;
-    if (!result && !(make_directories(target, name_start) && replace_file(temporary, target)))
-        result = unzip::cannot_create;
-    if (result) DeleteFileA(temporary);
+    if (!result && !placed && !replace_file(temporary, target)) result = unzip::cannot_create;
+    if (result) DeleteFileA(placed ? target : temporary);
     return result;
 }
 

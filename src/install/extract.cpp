@@ -38,12 +38,25 @@ HMODULE load_from_target(const char* name)
     return LoadLibraryA(path);
 }
 
+// The dialog's gauge, looked up once per dialog rather than once per member: under Wine every
+// GetDlgItem asks the server, GetParent does not.
+HWND gauge_of(HWND dialog)
+{
+    static HWND known_dialog = nullptr, known_gauge = nullptr;
+    if (!dialog) return nullptr;
+    if (dialog != known_dialog || !known_gauge || GetParent(known_gauge) != dialog) {
+        known_dialog = dialog;
+        known_gauge = GetDlgItem(dialog, CTL_GAUGE);
+    }
+    return known_gauge;
+}
+
 }  // namespace
 
 int copy_member_bytes(int file, const package_member* member, HWND dialog, std::uint32_t base, std::uint32_t divisor)
 {
     if (_llseek(setup.package_handle, static_cast<LONG>(member->data_offset), FILE_BEGIN) == HFILE_ERROR) return fail(7);
-    const HWND gauge = dialog ? GetDlgItem(dialog, CTL_GAUGE) : nullptr;
+    const HWND gauge = gauge_of(dialog);
     std::uint32_t copied = 0;
     std::uint32_t chunk = io_buffer_size;
     while (copied < member->stored_size) {

@@ -85,14 +85,16 @@ void find_place(const char* name, member_place& place)
     } else {
         place.rule = install_rule::plain;
         target_path(place.directory, directory_part);
+        // Kept as the member and the folder spell it (the dialog still shows it upper-cased): the
+        // system ignores case, but under Wine a path spelt otherwise than on the disk is looked up
+        // by reading each folder on the way, on every use.
         target_path(place.final_path, name);
-        upper_case(place.final_path);
     }
 }
 
 // The current file as the dialog shows it: the whole upper-cased path up to 30 characters,
 // else the file name (system, if newer) or "..." and the path's last 24 bytes (plain).
-void show_current_file(HWND dialog, const member_place& place)
+void show_current_file(HWND text, const member_place& place)
 {
     char full[path_capacity];
     std::strcpy(full, place.final_path);
@@ -101,16 +103,29 @@ void show_current_file(HWND dialog, const member_place& place)
     if (std::strlen(full) <= 30) std::strcpy(shown, full);
     else if (place.rule != install_rule::plain) std::strcpy(shown, path_file_name(full));
     else format_text(shown, sizeof shown, "...%s", text_tail(full, 24));
-    SetDlgItemTextA(dialog, CTL_TEXT, shown);
+    if (text) SetWindowTextA(text, shown);
 }
 
-void set_gauge(HWND dialog, UINT message, std::uint32_t value)
+// The dialog's two working controls, found once: under Wine every GetDlgItem asks the server.
+struct progress_view {
+    HWND dialog;
+    HWND gauge;
+    HWND text;
+};
+
+progress_view view_of(HWND dialog)
 {
-    SendDlgItemMessageA(dialog, CTL_GAUGE, message, 0, static_cast<LPARAM>(value));
+    if (!dialog) return {};
+    return {dialog, GetDlgItem(dialog, CTL_GAUGE), GetDlgItem(dialog, CTL_TEXT)};
+}
+
+void set_gauge(const progress_view& view, UINT message, std::uint32_t value)
+{
+    if (view.gauge) SendMessageA(view.gauge, message, 0, static_cast<LPARAM>(value));
 }
 
 // Through every member from `first`; false when the install stopped.
-bool install_members(HWND dialog, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
+bool install_members(const progress_view& view, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
 {
     const member_table& table = *setup.file_table;
     for (std::uint16_t index = first; index < table.count; ++index) {
@@ -122,18 +137,18 @@ bool install_members(HWND dialog, std::uint16_t first, std::uint32_t& sum, std::
             continue;
         }
         if (same_text(name, "IDB\\MERGE.DB")) std::strcpy(setup.merge_db_dir, setup.target_dir);
-        set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
+        set_gauge(view, GAUGE_SETPOS, sum / divisor);
 
         char archive_path[path_capacity];
         if (!GetTempFileNameA(setup.target_dir, "dec", index, archive_path)) archive_path[0] = '\0';
         member_place place;
         find_place(name, place);
-        show_current_file(dialog, place);
+        show_current_file(view.text, place);
         if (same_text(name, short_resource_text(STR_GAME_PROGRAM))) write_game_pif();
         make_directory_path(place.directory);
 
         const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
-        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, dialog, sum, divisor))
+        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, view.dialog, sum, divisor))
             return false;
         int installed = 1;
         if (place.rule == install_rule::system) installed = install_system_file(place.final_path);
@@ -195,26 +210,26 @@ int install_files()
     setup.install_cancelled = 0;
 
     const unsigned template_id = setup.chained_run ? DLG_INSTALL_PROGRESS : DLG_UPDATE_PROGRESS;
-    const HWND dialog = open_dialog(template_id, install_progress_proc);
+    const progress_view view = view_of(open_dialog(template_id, install_progress_proc));
     const member_table empty_table{};
     const member_table& table = setup.file_table ? *setup.file_table : empty_table;
     const std::uint32_t range = table.total_unpacked - setup.merge_bytes_a - setup.merge_bytes_b;
     const std::uint32_t divisor = range > 10000000 ? 10 : 1;
-    set_gauge(dialog, GAUGE_SETRANGE, range / divisor);
+    set_gauge(view, GAUGE_SETRANGE, range / divisor);
 
     std::uint16_t first = 0;
     if (setup.unzip_library_member) {
         first = 1;
         sum = table.members[0]->unpacked_size;
     }
-    if (table.count) install_members(dialog, first, sum, divisor);
+    if (table.count) install_members(view, first, sum, divisor);
 
     change_directory(setup.target_dir);
     char staging[path_capacity];
     join_path(staging, setup.target_dir, "if_newer", nullptr);
     if (!AreFileApisANSI()) CharToOemA(staging, staging);
     RemoveDirectoryA(staging);
-    if (sum == table.total_unpacked) set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
+    if (sum == table.total_unpacked) set_gauge(view, GAUGE_SETPOS, sum / divisor);
     close_dialog(template_id);
 
     if (setup.fatal_error) {

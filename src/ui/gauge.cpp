@@ -36,14 +36,10 @@ std::uint16_t inner_right(HWND gauge)
     return static_cast<std::uint16_t>(client.right - 1);
 }
 
-// The look last painted, kept beside the window so that a position that changes nothing on the
-// screen costs no repaint: a copy sends one for every 32 KB, far more than the bar has columns.
-constexpr char drawn_look_property[] = "QelGaugeDrawn";
-
-HANDLE packed(gauge_look look)
-{
-    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(look.percent << 16 | look.split) + 1);
-}
+// The look last painted, kept in the window's user value (read without a trip to the window
+// server, unlike a property), so that a position that changes nothing on the screen costs no
+// repaint: a copy sends one for every 32 KB, far more than the bar has columns. 0: not painted.
+LONG packed(gauge_look look) { return static_cast<LONG>((look.percent << 16 | look.split) + 1); }
 
 void paint_gauge(HWND gauge)
 {
@@ -53,7 +49,7 @@ void paint_gauge(HWND gauge)
     const std::uint32_t position = read_value(gauge, gauge_position_offset);
     const gauge_look look = look_of(range, position, inner_right(gauge));
     const std::uint32_t percent = look.percent;
-    SetPropA(gauge, drawn_look_property, packed(look));
+    if (GetWindowLongA(gauge, GWL_USERDATA) != packed(look)) SetWindowLongA(gauge, GWL_USERDATA, packed(look));
 
     char text[8];
     format_text(text, sizeof text, "%3d%%", static_cast<int>(percent));
@@ -96,7 +92,7 @@ LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPAR
         return 1;
     case GAUGE_SETPOS:
         store_value(gauge, gauge_position_offset, lparam);
-        if (GetPropA(gauge, drawn_look_property) !=
+        if (GetWindowLongA(gauge, GWL_USERDATA) !=
             packed(look_of(read_value(gauge, gauge_range_offset), static_cast<std::uint32_t>(lparam), inner_right(gauge)))) {
             InvalidateRect(gauge, nullptr, FALSE);
             UpdateWindow(gauge);
@@ -108,9 +104,7 @@ LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPAR
     case WM_PAINT:
         paint_gauge(gauge);
         return 1;
-    case WM_NCDESTROY:
-        RemovePropA(gauge, drawn_look_property);
-        return DefWindowProcA(gauge, message, wparam, lparam);
+
     default:
         return DefWindowProcA(gauge, message, wparam, lparam);
     }
