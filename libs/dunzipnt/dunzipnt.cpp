@@ -135,9 +135,8 @@ bool make_directories(char* path, std::size_t from)
             ++i;
         } else if (path[i] == '\\') {
             path[i] = '\0';
-            const bool made = CreateDirectoryA(path, nullptr) ||
-                              (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&
-                               (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY));
+            const DWORD attributes = CreateDirectoryA(path, nullptr) ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesA(path);
+            const bool made = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
             path[i] = '\\';
             if (!made) return false;
         }
@@ -208,8 +207,9 @@ struct request {
 };
 
 // Creates a new file named "dztNNNN.tmp" in the directory and opens it for writing (and
-// `extra_access`), trying other numbers while a name is taken. One create, where GetTempFileName would create and then the
-// file be opened again: under Wine every new name costs a scan of the directory.
+// `extra_access`), trying other numbers while a name is taken. One create, where GetTempFileName
+// would create the file and it would then be opened again: under Wine every new name costs a scan
+// of the directory.
 HANDLE create_temporary(const char* directory, const char* separator, char* temporary, DWORD extra_access)
 {
     static DWORD next_number = GetCurrentProcessId() * 7919u;

@@ -38,25 +38,12 @@ HMODULE load_from_target(const char* name)
     return LoadLibraryA(path);
 }
 
-// The dialog's gauge, looked up once per dialog rather than once per member: under Wine every
-// GetDlgItem asks the server, GetParent does not.
-HWND gauge_of(HWND dialog)
-{
-    static HWND known_dialog = nullptr, known_gauge = nullptr;
-    if (!dialog) return nullptr;
-    if (dialog != known_dialog || !known_gauge || GetParent(known_gauge) != dialog) {
-        known_dialog = dialog;
-        known_gauge = GetDlgItem(dialog, CTL_GAUGE);
-    }
-    return known_gauge;
-}
-
 }  // namespace
 
 int copy_member_bytes(int file, const package_member* member, HWND dialog, std::uint32_t base, std::uint32_t divisor)
 {
     if (_llseek(setup.package_handle, static_cast<LONG>(member->data_offset), FILE_BEGIN) == HFILE_ERROR) return fail(7);
-    const HWND gauge = gauge_of(dialog);
+    const HWND gauge = dialog_gauge(dialog);
     std::uint32_t copied = 0;
     std::uint32_t chunk = io_buffer_size;
     while (copied < member->stored_size) {
@@ -154,7 +141,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
 
     for (;;) {
         // A look at the name is answered in the process; a delete of a missing file asks the system.
-        if (GetFileAttributesA(final_path) != INVALID_FILE_ATTRIBUTES) DeleteFileA(final_path);
+        if (path_exists(final_path)) DeleteFileA(final_path);
         const int result = run_unzip(archive_path, directory);
         if (result == 0 || result == library_result_skipped) break;
         if (result == 4 || result == 5) {

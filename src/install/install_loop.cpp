@@ -106,26 +106,14 @@ void show_current_file(HWND text, const member_place& place)
     if (text) SetWindowTextA(text, shown);
 }
 
-// The dialog's two working controls, found once: under Wine every GetDlgItem asks the server.
-struct progress_view {
-    HWND dialog;
-    HWND gauge;
-    HWND text;
-};
-
-progress_view view_of(HWND dialog)
+void set_gauge(HWND dialog, UINT message, std::uint32_t value)
 {
-    if (!dialog) return {};
-    return {dialog, GetDlgItem(dialog, CTL_GAUGE), GetDlgItem(dialog, CTL_TEXT)};
-}
-
-void set_gauge(const progress_view& view, UINT message, std::uint32_t value)
-{
-    if (view.gauge) SendMessageA(view.gauge, message, 0, static_cast<LPARAM>(value));
+    if (const HWND gauge = dialog_gauge(dialog)) SendMessageA(gauge, message, 0, static_cast<LPARAM>(value));
 }
 
 // Through every member from `first`; false when the install stopped.
-bool install_members(const progress_view& view, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
+// `text` is the dialog's current-file field, found once by the caller.
+bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
 {
     const member_table& table = *setup.file_table;
     for (std::uint16_t index = first; index < table.count; ++index) {
@@ -137,18 +125,18 @@ bool install_members(const progress_view& view, std::uint16_t first, std::uint32
             continue;
         }
         if (same_text(name, "IDB\\MERGE.DB")) std::strcpy(setup.merge_db_dir, setup.target_dir);
-        set_gauge(view, GAUGE_SETPOS, sum / divisor);
+        set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
 
         char archive_path[path_capacity];
         if (!GetTempFileNameA(setup.target_dir, "dec", index, archive_path)) archive_path[0] = '\0';
         member_place place;
         find_place(name, place);
-        show_current_file(view.text, place);
+        show_current_file(text, place);
         if (same_text(name, short_resource_text(STR_GAME_PROGRAM))) write_game_pif();
         make_directory_path(place.directory);
 
         const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
-        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, view.dialog, sum, divisor))
+        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, dialog, sum, divisor))
             return false;
         int installed = 1;
         if (place.rule == install_rule::system) installed = install_system_file(place.final_path);
@@ -210,26 +198,27 @@ int install_files()
     setup.install_cancelled = 0;
 
     const unsigned template_id = setup.chained_run ? DLG_INSTALL_PROGRESS : DLG_UPDATE_PROGRESS;
-    const progress_view view = view_of(open_dialog(template_id, install_progress_proc));
+    const HWND dialog = open_dialog(template_id, install_progress_proc);
+    const HWND text = dialog ? GetDlgItem(dialog, CTL_TEXT) : nullptr;
     const member_table empty_table{};
     const member_table& table = setup.file_table ? *setup.file_table : empty_table;
     const std::uint32_t range = table.total_unpacked - setup.merge_bytes_a - setup.merge_bytes_b;
     const std::uint32_t divisor = range > 10000000 ? 10 : 1;
-    set_gauge(view, GAUGE_SETRANGE, range / divisor);
+    set_gauge(dialog, GAUGE_SETRANGE, range / divisor);
 
     std::uint16_t first = 0;
     if (setup.unzip_library_member) {
         first = 1;
         sum = table.members[0]->unpacked_size;
     }
-    if (table.count) install_members(view, first, sum, divisor);
+    if (table.count) install_members(dialog, text, first, sum, divisor);
 
     change_directory(setup.target_dir);
     char staging[path_capacity];
     join_path(staging, setup.target_dir, "if_newer", nullptr);
     if (!AreFileApisANSI()) CharToOemA(staging, staging);
     RemoveDirectoryA(staging);
-    if (sum == table.total_unpacked) set_gauge(view, GAUGE_SETPOS, sum / divisor);
+    if (sum == table.total_unpacked) set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
     close_dialog(template_id);
 
     if (setup.fatal_error) {

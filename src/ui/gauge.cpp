@@ -112,6 +112,17 @@ LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPAR
 
 }  // namespace
 
+HWND dialog_gauge(HWND dialog)
+{
+    static HWND known_dialog = nullptr, known_gauge = nullptr;
+    if (!dialog) return nullptr;
+    if (dialog != known_dialog || !known_gauge || GetParent(known_gauge) != dialog) {
+        known_dialog = dialog;
+        known_gauge = GetDlgItem(dialog, CTL_GAUGE);
+    }
+    return known_gauge;
+}
+
 bool register_gauge_class(HINSTANCE instance)
 {
     WNDCLASSA gauge_class{};

@@ -15,5 +15,9 @@ constexpr UINT GAUGE_SETRANGE = WM_USER + 1;
 constexpr int gauge_position_offset = 0;
 constexpr int gauge_range_offset = 4;
 
+// The dialog's gauge (control 502), looked up once per dialog rather than on every use: under
+// Wine every GetDlgItem asks the window server. Null without a dialog.
+HWND dialog_gauge(HWND dialog);
+
 bool register_gauge_class(HINSTANCE instance);
 bool unregister_gauge_class(HINSTANCE instance);
