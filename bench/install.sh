@@ -10,7 +10,7 @@
 # Each is run several times into a fresh directory (the runs take turns, so a change in the
 # machine's load falls on all three alike); every install is checked file by file against the
 # payload's SHA-256 list. Then a profile of our install: the loop's own time against the whole
-# Wine run, packages of one kind of content each, and the gauge's cost per repaint.
+# Wine run, packages of one kind of content each, and the gauge's cost per drawing.
 #
 #   bash scripts/build.sh && bash bench/install.sh [--quick] [--runs N]
 #
@@ -163,7 +163,7 @@ timed() {  # COMMAND...: runs it, sets wall_ms
   t1=$(now_us)
   wall_ms=$(((t1 - t0 + 500) / 1000))
 }
-driver_ms= driver_paints=
+driver_ms= driver_draws=
 run_driver() {  # PACKAGE (on D:) TARGET (on D:) [OPTION]: times one install, sets wall_ms and driver_ms
   local line
   fresh "$drive_d/$2"
@@ -172,7 +172,7 @@ run_driver() {  # PACKAGE (on D:) TARGET (on D:) [OPTION]: times one install, se
   case "$line" in
   "install_files=1 fatal=0 cancelled=0 "*)
     driver_ms=$(sed -n 's/.* ms=\([0-9]*\).*/\1/p' <<<"$line")
-    driver_paints=$(sed -n 's/.* gauge_paints=\([0-9]*\).*/\1/p' <<<"$line") ;;
+    driver_draws=$(sed -n 's/.* gauge_draws=\([0-9]*\).*/\1/p' <<<"$line") ;;
   *) echo "install.sh: install_driver failed: $(tr -d '\r' <"$work/driver.out" | tail -3)" >&2; exit 1 ;;
   esac
 }
@@ -260,20 +260,20 @@ if [ -n "$ours" ]; then
     "$qelpack" build "$work/$kind.ini" -o "$drive_d/$kind.pkg" --package-only
     profile_row "only $kind" "$kind.pkg" "$(kind_files "$kind")" "$(kind_bytes "$kind")"
   done
-  # The gauge: the paints the driver counts in one more whole-payload run (a position that
-  # changes neither the percentage nor the split column is not painted) times the cost of one,
-  # measured on the same dialog. The count's hook slows every message, so that run is not timed.
-  run_driver install.pkg profile-paints --count-paints
-  repaints=$driver_paints
+  # The gauge: the drawings the driver counted in the last whole-payload run (a position that
+  # changes neither the percentage nor the split column is not drawn) times the cost of one,
+  # measured on the same dialog.
+  run_driver install.pkg profile-draws
+  draws=$driver_draws
   wine "E:\\${gauge_rel//\//\\}" 2000 >"$work/gauge.out" 2>&1 || true
   tr -d '\r' <"$work/gauge.out"
   setpos_us=$(tr -d '\r' <"$work/gauge.out" | sed -n 's/.*setpos_us=\([0-9.]*\).*/\1/p')
   text_us=$(tr -d '\r' <"$work/gauge.out" | sed -n 's/.*settext_us=\([0-9.]*\).*/\1/p')
   if [ -n "$setpos_us" ] && [ -n "$text_us" ]; then
-    awk -v n="$repaints" -v p="$setpos_us" -v f="$file_count" -v t="$text_us" 'BEGIN {
-      printf "gauge: %d paints x %.1f us = %.0f ms; file name shown %d times x %.1f us = %.0f ms\n",
+    awk -v n="$draws" -v p="$setpos_us" -v f="$file_count" -v t="$text_us" 'BEGIN {
+      printf "gauge: %d drawings x %.1f us = %.0f ms; file name shown %d times x %.1f us = %.0f ms\n",
         n, p, n * p / 1000, f, t, f * t / 1000 }'
-    awk -v l="$m_loop" -v w="$m_ours" -v g="$(awk -v n="$repaints" -v p="$setpos_us" -v f="$file_count" -v t="$text_us" \
+    awk -v l="$m_loop" -v w="$m_ours" -v g="$(awk -v n="$draws" -v p="$setpos_us" -v f="$file_count" -v t="$text_us" \
       'BEGIN { print (n * p + f * t) / 1000 }')" 'BEGIN {
       printf "shares of the whole run (%d ms): outside the loop (Wine start-up, package header, exit) %.0f %%, install loop %.0f %%, of which screen updates about %.0f %%\n",
         w, 100 * (w - l) / w, 100 * l / w, 100 * g / w }'

@@ -1,5 +1,6 @@
 #include "ui/gauge.h"
 
+#include <array>
 #include <cstdint>
 
 #include "resource_ids.h"
@@ -36,20 +37,42 @@ std::uint16_t inner_right(HWND gauge)
     return static_cast<std::uint16_t>(client.right - 1);
 }
 
-// The look last painted, kept in the window's user value (read without a trip to the window
-// server, unlike a property), so that a position that changes nothing on the screen costs no
-// repaint: a copy sends one for every 32 KB, far more than the bar has columns. 0: not painted.
+// The look last drawn, kept in the process (a window value costs a trip to the window server on
+// every write), so that a position that changes nothing on the screen costs no drawing: a copy
+// sends one for every 32 KB, far more than the bar has columns. One gauge is on the screen at a
+// time; a slot per gauge keeps two apart all the same.
+struct drawn_look {
+    HWND gauge;
+    LONG look;  // 0: not drawn yet
+};
+std::array<drawn_look, 4> drawn_looks{};
+unsigned long draw_count = 0;
+
 LONG packed(gauge_look look) { return static_cast<LONG>((look.percent << 16 | look.split) + 1); }
 
-void paint_gauge(HWND gauge)
+drawn_look& drawn_slot(HWND gauge)
 {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(gauge, &paint);
+    for (drawn_look& slot : drawn_looks)
+        if (slot.gauge == gauge) return slot;
+    for (drawn_look& slot : drawn_looks)
+        if (!slot.gauge) return slot = {gauge, 0};
+    return drawn_looks[0] = {gauge, 0};
+}
+
+void forget_gauge(HWND gauge)
+{
+    for (drawn_look& slot : drawn_looks)
+        if (slot.gauge == gauge) slot = {};
+}
+
+void draw_gauge(HWND gauge, HDC dc)
+{
     const std::uint32_t range = read_value(gauge, gauge_range_offset);
     const std::uint32_t position = read_value(gauge, gauge_position_offset);
     const gauge_look look = look_of(range, position, inner_right(gauge));
     const std::uint32_t percent = look.percent;
-    if (GetWindowLongA(gauge, GWL_USERDATA) != packed(look)) SetWindowLongA(gauge, GWL_USERDATA, packed(look));
+    drawn_slot(gauge).look = packed(look);
+    ++draw_count;
 
     char text[8];
     format_text(text, sizeof text, "%3d%%", static_cast<int>(percent));
@@ -80,23 +103,43 @@ void paint_gauge(HWND gauge)
     SetBkColor(dc, gauge_white);
     SetTextColor(dc, gauge_blue);
     ExtTextOutA(dc, x, y, ETO_OPAQUE | ETO_CLIPPED, &empty, text, 4, nullptr);
+}
+
+void paint_gauge(HWND gauge)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(gauge, &paint);
+    draw_gauge(gauge, dc);
     EndPaint(gauge, &paint);
+}
+
+// A new position is drawn at once, as a paint of the whole bar would draw it, straight through a
+// window DC: under Wine an invalidation followed by UpdateWindow and BeginPaint asks the window
+// server about eight times, this twice. The bar is then validated as a paint would leave it, so
+// a WM_PAINT still pending (the bar just shown) cannot show a range set after this position.
+void show_position(HWND gauge, std::uint32_t position)
+{
+    if (drawn_slot(gauge).look == packed(look_of(read_value(gauge, gauge_range_offset), position, inner_right(gauge))))
+        return;
+    if (!IsWindowVisible(gauge)) return;  // shown later, the bar gets a WM_PAINT
+    HDC dc = GetDC(gauge);
+    if (!dc) return;
+    draw_gauge(gauge, dc);
+    ReleaseDC(gauge, dc);
+    ValidateRect(gauge, nullptr);
 }
 
 LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case WM_CREATE:
+        forget_gauge(gauge);
         store_value(gauge, gauge_range_offset, initial_range);
         store_value(gauge, gauge_position_offset, 0);
         return 1;
     case GAUGE_SETPOS:
         store_value(gauge, gauge_position_offset, lparam);
-        if (GetWindowLongA(gauge, GWL_USERDATA) !=
-            packed(look_of(read_value(gauge, gauge_range_offset), static_cast<std::uint32_t>(lparam), inner_right(gauge)))) {
-            InvalidateRect(gauge, nullptr, FALSE);
-            UpdateWindow(gauge);
-        }
+        show_position(gauge, static_cast<std::uint32_t>(lparam));
         return 1;
     case GAUGE_SETRANGE:
         store_value(gauge, gauge_range_offset, lparam);
@@ -104,6 +147,9 @@ LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPAR
     case WM_PAINT:
         paint_gauge(gauge);
         return 1;
+    case WM_NCDESTROY:
+        forget_gauge(gauge);
+        return DefWindowProcA(gauge, message, wparam, lparam);
 
     default:
         return DefWindowProcA(gauge, message, wparam, lparam);
@@ -111,6 +157,8 @@ LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPAR
 }
 
 }  // namespace
+
+unsigned long gauge_draw_count() { return draw_count; }
 
 HWND dialog_gauge(HWND dialog)
 {

@@ -19,5 +19,9 @@ constexpr int gauge_range_offset = 4;
 // Wine every GetDlgItem asks the window server. Null without a dialog.
 HWND dialog_gauge(HWND dialog);
 
+// How many times a bar was drawn in this process, by a paint or by a new position: what the
+// gauge's screen updates cost is this count times one drawing.
+unsigned long gauge_draw_count();
+
 bool register_gauge_class(HINSTANCE instance);
 bool unregister_gauge_class(HINSTANCE instance);

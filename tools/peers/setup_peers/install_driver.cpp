@@ -1,10 +1,10 @@
 // Runs the install stage alone on a bare package, as the setup sequence will once the target is
-// settled: reads the package, sets target_dir (made if missing) and calls install_files. The log goes to TARGET\update.log; one line on standard output tells
-// the outcome and the time install_files took:
-//   install_files=R fatal=N cancelled=C offer=O merge_db_dir=D moves=M ms=T [gauge_paints=P]
-// Usage: install_driver PACKAGE TARGET [--chained] [--low-space-program NAME] [--frame] [--count-paints]
+// settled: reads the package, sets target_dir (made if missing) and calls install_files. The log
+// goes to TARGET\update.log; one line on standard output tells the outcome, the time
+// install_files took and how often the gauge was drawn:
+//   install_files=R fatal=N cancelled=C offer=O merge_db_dir=D moves=M ms=T gauge_draws=G
+// Usage: install_driver PACKAGE TARGET [--chained] [--low-space-program NAME] [--frame]
 //   --frame         puts up the full-screen frame first, as a real run has it behind the dialogs
-//   --count-paints  counts the gauge's paints (through a message hook, which slows every message)
 #include <windows.h>
 
 #include <cstdio>
@@ -19,39 +19,21 @@
 #include "ui/frame.h"
 #include "ui/gauge.h"
 
-namespace {
-
-// How often the gauge was painted: what its screen updates cost is this count times one paint.
-int gauge_paints = 0;
-
-LRESULT CALLBACK count_gauge_paints(int code, WPARAM wparam, LPARAM lparam)
-{
-    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lparam);
-    char class_name[32] = "";
-    if (call->message == WM_PAINT && GetClassNameA(call->hwnd, class_name, sizeof class_name) &&
-        !lstrcmpA(class_name, GAUGE_CLASS))
-        ++gauge_paints;
-    return CallNextHookEx(nullptr, code, wparam, lparam);
-}
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: install_driver PACKAGE TARGET [--chained] [--low-space-program NAME] [--frame] [--count-paints]\n");
+        std::fprintf(stderr, "usage: install_driver PACKAGE TARGET [--chained] [--low-space-program NAME] [--frame]\n");
         return 2;
     }
     setup.app_instance = GetModuleHandleA(nullptr);
     GetWindowsDirectoryA(setup.windows_dir, path_capacity);
     use_system_code_page();
     lstrcpynA(setup.package_file, argv[1], path_capacity);
-    bool frame = false, count_paints = false;
+    bool frame = false;
     const char* low_space_program = nullptr;  // replaces the package's
     for (int i = 3; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--chained")) setup.chained_run = 1;
         else if (!std::strcmp(argv[i], "--frame")) frame = true;
-        else if (!std::strcmp(argv[i], "--count-paints")) count_paints = true;
         else if (!std::strcmp(argv[i], "--low-space-program") && i + 1 < argc)
             low_space_program = argv[++i];
         else return 2;
@@ -66,20 +48,16 @@ int main(int argc, char** argv)
     if (frame) create_frame(setup.product_name);
     else register_gauge_class(setup.app_instance);
 
-    HHOOK hook = count_paints ? SetWindowsHookExA(WH_CALLWNDPROC, count_gauge_paints, nullptr, GetCurrentThreadId()) : nullptr;
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     const int result = install_files();
     QueryPerformanceCounter(&end);
     const long long ms = (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
-    if (hook) UnhookWindowsHookEx(hook);
 
-    std::printf("install_files=%d fatal=%u cancelled=%d offer=%d merge_db_dir=%s moves=%u ms=%lld", result,
-                setup.fatal_error, setup.install_cancelled, setup.offer_low_space_program, setup.merge_db_dir,
-                setup.deferred_move_count, ms);
-    if (count_paints) std::printf(" gauge_paints=%d", gauge_paints);
-    std::printf("\n");
+    std::printf("install_files=%d fatal=%u cancelled=%d offer=%d merge_db_dir=%s moves=%u ms=%lld gauge_draws=%lu\n",
+                result, setup.fatal_error, setup.install_cancelled, setup.offer_low_space_program, setup.merge_db_dir,
+                setup.deferred_move_count, ms, gauge_draw_count());
     std::fflush(stdout);
     close_package();
     if (frame) destroy_frame();
