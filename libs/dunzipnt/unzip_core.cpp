@@ -9,8 +9,16 @@
 namespace unzip {
 namespace {
 
-// Chunk of archive read and of file written at a time.
-constexpr std::uint32_t chunk_size = 64 * 1024;
+// Most of the archive read, and of the file written, at a time: fewer and larger reads and writes,
+// and fewer refills of zlib's window, but never more memory than the entry needs (a small floor
+// keeps inflate moving on an empty file).
+constexpr std::uint32_t largest_chunk = 256 * 1024;
+constexpr std::uint32_t smallest_chunk = 4 * 1024;
+
+std::uint32_t chunk_for(std::uint32_t size)
+{
+    return size < smallest_chunk ? smallest_chunk : size > largest_chunk ? largest_chunk : size;
+}
 constexpr std::uint32_t no_size = 0xFFFFFFFF;  // a 32-bit field whose value is in a zip64 block
 
 // A malloc'ed block, given back when it goes out of scope.
@@ -116,6 +124,7 @@ struct inflater {
 int extract_stored(const unzip_reader& reader, const entry_info& entry, const unzip_writer& writer,
                    unsigned char* buffer, std::uint32_t& crc, std::uint32_t& written)
 {
+    const std::uint32_t chunk_size = chunk_for(entry.packed_size);
     for (std::uint32_t done = 0; done < entry.packed_size;) {
         const std::uint32_t count = entry.packed_size - done < chunk_size ? entry.packed_size - done : chunk_size;
         if (!read_at(reader, std::uint64_t{entry.data_offset} + done, buffer, count)) return cannot_read;
@@ -131,7 +140,9 @@ int extract_stored(const unzip_reader& reader, const entry_info& entry, const un
 int extract_deflated(const unzip_reader& reader, const entry_info& entry, const unzip_writer& writer,
                      unsigned char* input, std::uint32_t& crc, std::uint32_t& written)
 {
-    block output(chunk_size);
+    const std::uint32_t input_size = chunk_for(entry.packed_size);
+    const std::uint32_t output_size = chunk_for(entry.unpacked_size);
+    block output(output_size);
     if (!output.bytes) return no_memory;
     inflater state;
     z_stream& stream = state.stream;
@@ -140,11 +151,11 @@ int extract_deflated(const unzip_reader& reader, const entry_info& entry, const 
     state.started = true;
     std::uint32_t consumed = 0;  // of the packed data, read into `input`
     stream.next_out = output.bytes;
-    stream.avail_out = chunk_size;
+    stream.avail_out = output_size;
     for (;;) {
         if (stream.avail_in == 0 && consumed < entry.packed_size) {
             const std::uint32_t left = entry.packed_size - consumed;
-            const std::uint32_t count = left < chunk_size ? left : chunk_size;
+            const std::uint32_t count = left < input_size ? left : input_size;
             if (!read_at(reader, std::uint64_t{entry.data_offset} + consumed, input, count)) return cannot_read;
             consumed += count;
             stream.next_in = input;
@@ -153,7 +164,7 @@ int extract_deflated(const unzip_reader& reader, const entry_info& entry, const 
         const int status = inflate(&stream, Z_NO_FLUSH);
         if (status == Z_MEM_ERROR) return no_memory;
         if (status == Z_DATA_ERROR || status == Z_NEED_DICT) return damaged;
-        const std::uint32_t pending = chunk_size - stream.avail_out;
+        const std::uint32_t pending = output_size - stream.avail_out;
         if (pending > entry.unpacked_size - written) return size_mismatch;  // nothing beyond the recorded size
         // Whole chunks go out, and the rest at the end.
         if (pending && (stream.avail_out == 0 || status == Z_STREAM_END)) {
@@ -161,7 +172,7 @@ int extract_deflated(const unzip_reader& reader, const entry_info& entry, const 
             if (const int result = writer.write(writer.context, output.bytes, pending)) return result;
             written += pending;
             stream.next_out = output.bytes;
-            stream.avail_out = chunk_size;
+            stream.avail_out = output_size;
         }
         if (status == Z_STREAM_END) break;
         // Out of input with the stream unfinished: the data end early.
@@ -318,7 +329,7 @@ int extract_entry(const unzip_reader& reader, const entry_info& entry, const unz
                   std::uint32_t* actual_crc)
 {
     if (entry.method != method_stored && entry.method != method_deflated) return unsupported;
-    block input(chunk_size);
+    block input(chunk_for(entry.packed_size));
     if (!input.bytes) return no_memory;
     std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     std::uint32_t written = 0;
