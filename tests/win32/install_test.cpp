@@ -47,6 +47,19 @@ void write_file(const std::string& path, const std::string& bytes)
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// The temporary archives in a folder, by name.
+std::vector<std::string> archives_in(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\dec*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
 // 2026-01-02 03:04:06 UTC, the time of the package's if-newer sources that are not newer.
 void set_source_time(const std::string& path)
 {
@@ -201,8 +214,7 @@ TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
     // Preserved through the first 8 bytes of the base name; nothing of the temporary archives left.
     EXPECT_FALSE(exists(target + "\\tool\\LONGFILENAME2.TXT"));
     EXPECT_NE(run.log.find("Not installing tool\\longfilename2.txt (preserved)"), std::string::npos);
-    WIN32_FIND_DATAA found;
-    EXPECT_EQ(FindFirstFileA((target + "\\dec*.tmp").c_str(), &found), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(archives_in(target).empty());
 
     // The gauge counts everything but the delivered database and ends at the whole package.
     ASSERT_FALSE(watched.gauge.empty());
@@ -319,6 +331,10 @@ TEST_F(InstallTest, CancelInAPlainRunSaysTheSetupStopped)
     EXPECT_NE(run.log.find("User stopped install"), std::string::npos);
     EXPECT_EQ(run.log.find("Cleaning up"), std::string::npos);
     EXPECT_EQ(installed("FIRST.BIN"), source("first.bin")) << "an unchained run keeps what it installed";
+    // The copied, never unpacked member's archive stays, the one of the member before is gone.
+    const std::vector<std::string> left = archives_in(target);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(read_file(target + "\\" + left[0]).substr(0, 2), "PK");
 }
 
 TEST_F(InstallTest, DamagedMemberStopsWithoutAHalfWrittenFile)
@@ -329,6 +345,7 @@ TEST_F(InstallTest, DamagedMemberStopsWithoutAHalfWrittenFile)
         EXPECT_EQ(install(package).result, 0) << package;
         EXPECT_GT(setup.fatal_error, 1000) << package;
         EXPECT_FALSE(exists(target + "\\DATA.BIN")) << package;
+        EXPECT_EQ(archives_in(target).size(), 1u) << package << ": the failed member's archive stays, alone";
     }
     // Another entry name: the file lands beside the final name, which stays missing.
     fresh_target();
