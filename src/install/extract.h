@@ -38,18 +38,9 @@ int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std:
 
 // Writes the member to `final_path` (directly when `direct`, else through the temporary archive
 // and the library, with the memory and disk-space retries) and checks its size. 1 in place; 0
-// when the install must stop (fatal_error set, or install_cancelled). The archive of a member
-// put in place is done with: it becomes the spare archive (below) rather than being deleted.
+// when the install must stop (fatal_error set, or install_cancelled).
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
                      const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor);
-
-// The last member's archive, kept on the disk until the next member's archive takes its place
-// under the next name (a rename, then a truncation), so that the install loop does not create
-// and delete a file per member: on Linux file systems without a journal (Wine's ground) every
-// deleted file slows each later creation in its folder group for a minute. Deleted here, as
-// write_out_member would have deleted it, before anything else needs its space and when the loop
-// ends; nothing when there is none.
-void discard_spare_archive();
 
 // The record as last sent, for the tests.
 const unsigned char* last_unzip_command();
