@@ -21,6 +21,19 @@ unsigned char unzip_command[unzip_command_size];
 
 constexpr int library_result_skipped = 49;
 
+char spare_archive[path_capacity];  // empty: none
+
+// The spare archive, renamed to `archive_path` for _lcreat to truncate (true), or deleted when it
+// cannot be (the name is taken).
+bool reuse_spare_archive(const char* archive_path)
+{
+    if (!spare_archive[0]) return false;
+    const bool renamed = !lstrcmpiA(spare_archive, archive_path) || MoveFileA(spare_archive, archive_path);
+    if (!renamed) DeleteFileA(spare_archive);
+    spare_archive[0] = '\0';
+    return renamed;
+}
+
 int fail(std::uint16_t number)
 {
     setup.fatal_error = number;
@@ -128,8 +141,14 @@ const unsigned char* last_unzip_command() { return unzip_command; }
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
                      const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor)
 {
+    // A direct member is written where it belongs: the space the archive took is freed first.
+    if (direct) discard_spare_archive();
+    const bool reused = !direct && reuse_spare_archive(archive_path);
     const HFILE file = _lcreat(direct ? final_path : archive_path, 0);
-    if (file == HFILE_ERROR) return fail(19);
+    if (file == HFILE_ERROR) {
+        if (reused) DeleteFileA(archive_path);  // the last member's archive is not left behind
+        return fail(19);
+    }
     if (!copy_member_bytes(file, member, dialog, base, divisor)) {
         _lclose(file);
         return 0;
@@ -158,6 +177,12 @@ int write_out_member(const package_member* member, const char* archive_path, con
         (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || found.nFileSizeHigh ||
         found.nFileSizeLow != member->unpacked_size)
         return fail(21);
-    DeleteFileA(archive_path);
+    lstrcpynA(spare_archive, archive_path, sizeof spare_archive);
     return 1;
+}
+
+void discard_spare_archive()
+{
+    if (spare_archive[0]) DeleteFileA(spare_archive);
+    spare_archive[0] = '\0';
 }

@@ -132,12 +132,17 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
         member_place place;
         find_place(name, place);
         show_current_file(text, place);
-        if (same_text(name, short_resource_text(STR_GAME_PROGRAM))) write_game_pif();
+        if (same_text(name, short_resource_text(STR_GAME_PROGRAM))) {
+            discard_spare_archive();
+            write_game_pif();
+        }
         make_directory_path(place.directory);
 
         const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
         if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, dialog, sum, divisor))
             return false;
+        // A copy to another place must find the space the archive took free, as it was.
+        if (place.rule != install_rule::plain) discard_spare_archive();
         int installed = 1;
         if (place.rule == install_rule::system) installed = install_system_file(place.final_path);
         else if (place.rule == install_rule::if_newer) installed = install_if_newer(place.final_path, place.real_path);
@@ -212,6 +217,7 @@ int install_files()
         sum = table.members[0]->unpacked_size;
     }
     if (table.count) install_members(dialog, text, first, sum, divisor);
+    discard_spare_archive();
 
     change_directory(setup.target_dir);
     char staging[path_capacity];
