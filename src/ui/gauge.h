@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-// lParam: the new position; stored, then the bar is repainted at once. Answers 1.
+// lParam: the new position; stored, then the bar is drawn at once when its look changes. Answers 1.
 constexpr UINT GAUGE_SETPOS = WM_USER;
 // lParam: the new range (the position that means 100 %); stored only, the next position shows it.
 // A range of 0 shows an empty bar at 0 %. Answers 1.
