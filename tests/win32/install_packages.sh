@@ -28,7 +28,10 @@ for name in same newer fresh; do text_file "src/tool/$name.ini" "[$name]" 120; d
 touch -d '2026-01-02 03:04:06' src/tool/same.ini src/tool/fresh.ini
 touch -d '2026-01-02 03:04:08' src/tool/newer.ini
 
-cat >rules.ini <<INI
+# pack NAME: the manifest on standard input becomes NAME.ini and the bare package NAME.pkg.
+pack() { cat >"$1.ini" && "$qelpack" build "$1.ini" -o "$1.pkg" --package-only >/dev/null; }
+
+pack rules <<INI
 [package]
 product_name = Install rules
 direct_member = UPDATE.TXT
@@ -51,20 +54,18 @@ if_newer\\tool\\fresh.ini = src/tool/fresh.ini
 tool\\longfilename2.txt = src/tool/long2.txt
 idb\\merge.db = src/idb/merge.db
 INI
-"$qelpack" build rules.ini -o rules.pkg --package-only >/dev/null
 
 # Without the library as a member: it must already be in the client's folder.
-cat >nolibrary.ini <<INI
+pack nolibrary <<INI
 [members]
 readme.txt = src/readme.txt
 INI
-"$qelpack" build nolibrary.ini -o nolibrary.pkg --package-only >/dev/null
 
 # Gauge: 12,000,000 bytes of which the delivered database is 3,000,000; and 20,000,000 bytes.
 head -c 9000000 /dev/zero >src/nine.bin
 head -c 3000000 /dev/zero >src/idb/three.db
 head -c 20000000 /dev/zero >src/twenty.bin
-cat >gauge12.ini <<INI
+pack gauge12 <<INI
 [merge_list_a]
 idb\\merge.db
 [members]
@@ -72,17 +73,15 @@ dunzipnt.dll = $library
 nine.bin = src/nine.bin
 idb\\merge.db = src/idb/three.db
 INI
-"$qelpack" build gauge12.ini -o gauge12.pkg --package-only >/dev/null
-cat >gauge20.ini <<INI
+pack gauge20 <<INI
 [members]
 dunzipnt.dll = $library
 twenty.bin = src/twenty.bin
 INI
-"$qelpack" build gauge20.ini -o gauge20.pkg --package-only >/dev/null
 
 # Cancel: plain members around a preserved one, the first of 40,000 stored bytes (two chunks).
 noise_file src/first.bin first 39800
-cat >cancel.ini <<INI
+pack cancel <<INI
 [rename_list]
 tool\\*.* =
 [members]
@@ -92,16 +91,14 @@ tool\\long2.txt = src/tool/long2.txt
 readme.txt = src/readme.txt
 help\\qelhelp.txt = src/help/qelhelp.txt
 INI
-"$qelpack" build cancel.ini -o cancel.pkg --package-only >/dev/null
 
 # Damaged copies of a one-member package: the member's archive is bytes [offset, offset+stored).
 noise_file src/data.bin data 30000
-cat >damage.ini <<INI
+pack damage <<INI
 [members]
 dunzipnt.dll = $library
 data.bin = src/data.bin
 INI
-"$qelpack" build damage.ini -o damage.pkg --package-only >/dev/null
 python3 - damage.pkg <<'PY'
 import json, struct, subprocess, sys, os
 qelpack = os.path.join(os.environ["QEL_NATIVE_DIR"], "tools/qelpack/qelpack")
@@ -128,7 +125,7 @@ save("wrong_size.pkg", wrong)
 PY
 # Disk full: 700,000 bytes that do not compress, and a low-space program to offer.
 noise_file src/big.bin big 700000
-cat >full.ini <<INI
+pack full <<INI
 [package]
 low_space_program = CLEANUP.EXE
 [members]
@@ -136,6 +133,5 @@ dunzipnt.dll = $library
 readme.txt = src/readme.txt
 big.bin = src/big.bin
 INI
-"$qelpack" build full.ini -o full.pkg --package-only >/dev/null
 
 echo "install packages made in $out"
