@@ -23,7 +23,7 @@ constexpr int library_result_skipped = 49;
 
 char spare_archive[path_capacity];  // empty: none
 
-// The spare archive, renamed to `archive_path` for _lcreat to truncate (true), or deleted when it
+// The spare archive, renamed to `archive_path` to be written over (true), or deleted when it
 // cannot be (the name is taken).
 bool reuse_spare_archive(const char* archive_path)
 {
@@ -32,6 +32,16 @@ bool reuse_spare_archive(const char* archive_path)
     if (!renamed) DeleteFileA(spare_archive);
     spare_archive[0] = '\0';
     return renamed;
+}
+
+// Opens the renamed spare to be written over from its start; the caller cuts it at the new end.
+// Not truncated to nothing: ext4 writes a file emptied that way out to the disk at its close, and
+// the next truncation waits for that write, so every archive would cost a disk write and a wait.
+HFILE open_spare(const char* path)
+{
+    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? HFILE_ERROR : static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));
 }
 
 int fail(std::uint16_t number)
@@ -144,7 +154,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
     // A direct member is written where it belongs: the space the archive took is freed first.
     if (direct) discard_spare_archive();
     const bool reused = !direct && reuse_spare_archive(archive_path);
-    const HFILE file = _lcreat(direct ? final_path : archive_path, 0);
+    const HFILE file = reused ? open_spare(archive_path) : _lcreat(direct ? final_path : archive_path, 0);
     if (file == HFILE_ERROR) {
         if (reused) DeleteFileA(archive_path);  // the last member's archive is not left behind
         return fail(19);
@@ -152,6 +162,11 @@ int write_out_member(const package_member* member, const char* archive_path, con
     if (!copy_member_bytes(file, member, dialog, base, divisor)) {
         _lclose(file);
         return 0;
+    }
+    // Whatever of the last member's archive lay beyond this one's end goes.
+    if (reused && !SetEndOfFile(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)))) {
+        _lclose(file);
+        return fail(20);
     }
     if (_lclose(file) == HFILE_ERROR) return fail(20);
     pump_messages();

@@ -44,7 +44,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
                      const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor);
 
 // The last member's archive, kept on the disk until the next member's archive takes its place
-// under the next name (a rename, then a truncation), so that the install loop does not create
+// under the next name (a rename, then written over), so that the install loop does not create
 // and delete a file per member: on an ext4 without a journal (where Wine runs here) each deleted
 // file slows every later file creation on that disk for a minute or more. Deleted here before
 // anything else needs its space (a direct member, a copy to the system folder or of a newer
