@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "install/file_rename.h"
 #include "unzip_core.h"
 
 namespace {
@@ -154,41 +155,6 @@ bool replace_file(const char* temporary, const char* target)
     return MoveFileA(temporary, target);
 }
 
-// NtSetInformationFile, where the system has it (the NT family and Wine; not the Windows 95
-// family): it renames a file through the handle that wrote it, where MoveFileEx opens it again.
-using set_information_function = LONG(WINAPI*)(HANDLE file, void* status, void* information, ULONG length,
-                                               int information_class);
-
-set_information_function set_information()
-{
-    static const auto function = reinterpret_cast<set_information_function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
-    return function;
-}
-
-// Renames the open file (opened with DELETE access) over `target`, a path with a drive letter.
-bool rename_open_file(HANDLE file, const char* target)
-{
-    const auto rename = set_information();
-    if (!rename || !target[0] || target[1] != ':' || target[2] != '\\') return false;
-    struct {
-        BOOLEAN replace_if_exists;
-        HANDLE root_directory;
-        ULONG name_length;
-        WCHAR name[4 + MAX_PATH];
-    } information{TRUE, nullptr, 0, {L'\\', L'?', L'?', L'\\'}};
-    const int length = MultiByteToWideChar(AreFileApisANSI() ? CP_ACP : CP_OEMCP, 0, target, -1, information.name + 4,
-                                           MAX_PATH);
-    if (length <= 1) return false;
-    information.name_length = static_cast<ULONG>((4 + length - 1) * sizeof(WCHAR));
-    struct {
-        LONG status;
-        ULONG_PTR information;
-    } io_status{};
-    constexpr int file_rename_information = 10;
-    return rename(file, &io_status, &information, sizeof information, file_rename_information) >= 0;
-}
-
 void set_entry_time(HANDLE file, std::uint32_t dos_time)
 {
     FILETIME local, utc;
@@ -252,7 +218,7 @@ int write_entry(const request& job, const unzip::unzip_reader& reader, unzip::en
     if (!job.replace && GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES) return unzip::skipped;
 
     char temporary[MAX_PATH];
-    const bool by_handle = set_information() != nullptr;
+    const bool by_handle = can_rename_open_file();
     HANDLE file = create_temporary(job.destination, separator, temporary, by_handle ? DELETE : 0);
     if (file == INVALID_HANDLE_VALUE) return unzip::cannot_create;
     output_file output{file, 0, entry.unpacked_size, job.progress};
@@ -263,7 +229,7 @@ int write_entry(const request& job, const unzip::unzip_reader& reader, unzip::en
     bool placed = false;
     if (!result) {
         if (!make_directories(target, name_start)) result = unzip::cannot_create;
-        else placed = by_handle && rename_open_file(file, target);
+        else placed = by_handle && rename_open_file(file, target, true);
     }
     if (!CloseHandle(file) && !result) result = unzip::cannot_create;
     if (!result && !placed && !replace_file(temporary, target)) result = unzip::cannot_create;

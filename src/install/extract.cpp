@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/run_state.h"
+#include "install/file_rename.h"
 #include "install/paths.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
@@ -23,24 +24,30 @@ constexpr int library_result_skipped = 49;
 
 char spare_archive[path_capacity];  // empty: none
 
-// The spare archive, renamed to `archive_path` to be written over (true), or deleted when it
-// cannot be (the name is taken).
-bool reuse_spare_archive(const char* archive_path)
+// The spare archive under `archive_path`, open to be written over from its start (the caller cuts
+// it at its new end); HFILE_ERROR when there is none or it cannot be taken, and then it is gone.
+// Renamed through the handle that writes it where the system allows, else by name first. Not
+// emptied by _lcreat: ext4 writes a file truncated to nothing out to the disk when it is closed,
+// and the next truncation waits for that write, so each member would cost a disk write and a wait.
+HFILE take_spare_archive(const char* archive_path)
 {
-    if (!spare_archive[0]) return false;
-    const bool renamed = !lstrcmpiA(spare_archive, archive_path) || MoveFileA(spare_archive, archive_path);
-    if (!renamed) DeleteFileA(spare_archive);
+    if (!spare_archive[0]) return HFILE_ERROR;
+    const bool same_name = !lstrcmpiA(spare_archive, archive_path);
+    const bool by_handle = !same_name && can_rename_open_file();
+    const bool moved = !same_name && !by_handle && MoveFileA(spare_archive, archive_path);
+    const char* name = moved ? archive_path : spare_archive;  // where it lies now
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (same_name || by_handle || moved) {
+        file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE | (by_handle ? DELETE : 0), FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Not over a file of that name: then the archive is made anew, as without a spare.
+        if (file != INVALID_HANDLE_VALUE && by_handle && !rename_open_file(file, archive_path, false)) {
+            CloseHandle(file);
+            file = INVALID_HANDLE_VALUE;
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE) DeleteFileA(name);
     spare_archive[0] = '\0';
-    return renamed;
-}
-
-// Opens the renamed spare to be written over from its start; the caller cuts it at the new end.
-// Not truncated to nothing: ext4 writes a file emptied that way out to the disk at its close, and
-// the next truncation waits for that write, so every archive would cost a disk write and a wait.
-HFILE open_spare(const char* path)
-{
-    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? HFILE_ERROR : static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));
 }
 
@@ -153,12 +160,10 @@ int write_out_member(const package_member* member, const char* archive_path, con
 {
     // A direct member is written where it belongs: the space the archive took is freed first.
     if (direct) discard_spare_archive();
-    const bool reused = !direct && reuse_spare_archive(archive_path);
-    const HFILE file = reused ? open_spare(archive_path) : _lcreat(direct ? final_path : archive_path, 0);
-    if (file == HFILE_ERROR) {
-        if (reused) DeleteFileA(archive_path);  // the last member's archive is not left behind
-        return fail(19);
-    }
+    const HFILE spare = direct ? HFILE_ERROR : take_spare_archive(archive_path);
+    const bool reused = spare != HFILE_ERROR;
+    const HFILE file = reused ? spare : _lcreat(direct ? final_path : archive_path, 0);
+    if (file == HFILE_ERROR) return fail(19);
     if (!copy_member_bytes(file, member, dialog, base, divisor)) {
         _lclose(file);
         return 0;

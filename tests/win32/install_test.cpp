@@ -175,6 +175,8 @@ TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
     write_file(target + "\\tool\\newer.ini", "installed older");
     set_source_time(target + "\\tool\\same.ini");
     set_source_time(target + "\\tool\\newer.ini");
+    // Left by an earlier run under the name of member 2's archive: that archive is made anew.
+    write_file(target + "\\dec2.tmp", "an old archive");
 
     const outcome run = install("rules.pkg");
     ASSERT_EQ(run.result, 1) << run.log;
