@@ -23,6 +23,7 @@ unsigned char unzip_command[unzip_command_size];
 constexpr int library_result_skipped = 49;
 
 char spare_archive[path_capacity];  // empty: none
+std::uint32_t spare_archive_size;    // its length in bytes
 
 // The spare archive under `archive_path`, open to be written over from its start (the caller cuts
 // it at its new end); HFILE_ERROR when there is none or it cannot be taken, and then it is gone.
@@ -160,6 +161,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
 {
     // A direct member is written where it belongs: the space the archive took is freed first.
     if (direct) discard_spare_archive();
+    const std::uint32_t spare_size = spare_archive_size;
     const HFILE spare = direct ? HFILE_ERROR : take_spare_archive(archive_path);
     const bool reused = spare != HFILE_ERROR;
     const HFILE file = reused ? spare : _lcreat(direct ? final_path : archive_path, 0);
@@ -169,7 +171,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
         return 0;
     }
     // Whatever of the last member's archive lay beyond this one's end goes.
-    if (reused && !SetEndOfFile(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)))) {
+    if (reused && member->stored_size < spare_size && !SetEndOfFile(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)))) {
         _lclose(file);
         return fail(20);
     }
@@ -198,6 +200,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
         found.nFileSizeLow != member->unpacked_size)
         return fail(21);
     lstrcpynA(spare_archive, archive_path, sizeof spare_archive);
+    spare_archive_size = member->stored_size;
     return 1;
 }
 

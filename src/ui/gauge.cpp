@@ -138,7 +138,10 @@ LRESULT CALLBACK gauge_window_proc(HWND gauge, UINT message, WPARAM wparam, LPAR
         store_value(gauge, gauge_position_offset, 0);
         return 1;
     case GAUGE_SETPOS:
-        store_value(gauge, gauge_position_offset, lparam);
+        // A member's first chunk repeats the position the install loop set: already stored (a
+        // store asks the window server, a read does not).
+        if (read_value(gauge, gauge_position_offset) != static_cast<std::uint32_t>(lparam))
+            store_value(gauge, gauge_position_offset, lparam);
         show_position(gauge, static_cast<std::uint32_t>(lparam));
         return 1;
     case GAUGE_SETRANGE:
