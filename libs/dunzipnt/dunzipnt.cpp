@@ -239,8 +239,13 @@ int write_entry(const request& job, const unzip::unzip_reader& reader, unzip::en
 
 int extract(const request& job)
 {
-    HANDLE file = CreateFileA(job.archive, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // Read while its writer may still hold it open, renamable (SETUP.EXE keeps the archive it wrote
+    // for the next member). The Windows 95 family refuses FILE_SHARE_DELETE as a bad parameter.
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = CreateFileA(job.archive, GENERIC_READ, share | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+        file = CreateFileA(job.archive, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return unzip::cannot_read;
     DWORD high = 0;
     const DWORD size = GetFileSize(file, &high);

@@ -24,33 +24,66 @@ constexpr int library_result_skipped = 49;
 
 char spare_archive[path_capacity];  // empty: none
 std::uint32_t spare_archive_size;    // its length in bytes
+// Where open files can be renamed, the spare stays open from its write until the next member
+// takes it over: its open, first write and close would cost three window-server requests each.
+HANDLE spare_handle = INVALID_HANDLE_VALUE;
+
+HANDLE as_handle(HFILE file) { return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)); }
+HFILE as_hfile(HANDLE file)
+{
+    return file == INVALID_HANDLE_VALUE ? HFILE_ERROR : static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));
+}
 
 // The spare archive under `archive_path`, open to be written over from its start (the caller cuts
 // it at its new end); HFILE_ERROR when there is none or it cannot be taken, and then it is gone.
-// Renamed through the handle that writes it where the system allows, else by name first. Not
-// emptied by _lcreat: ext4 writes a file truncated to nothing out to the disk when it is closed,
-// and the next truncation waits for that write, so each member would cost a disk write and a wait.
+// Not emptied by _lcreat: ext4 writes a file truncated to nothing out to the disk when it is
+// closed, and the next truncation waits for that write, so each member would cost both.
 HFILE take_spare_archive(const char* archive_path)
 {
     if (!spare_archive[0]) return HFILE_ERROR;
     const bool same_name = !lstrcmpiA(spare_archive, archive_path);
-    const bool by_handle = !same_name && can_rename_open_file();
-    const bool moved = !same_name && !by_handle && MoveFileA(spare_archive, archive_path);
-    const char* name = moved ? archive_path : spare_archive;  // where it lies now
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (same_name || by_handle || moved) {
-        file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE | (by_handle ? DELETE : 0), FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = spare_handle;
+    const char* name = spare_archive;  // where it lies
+    if (file != INVALID_HANDLE_VALUE) {
         // Not over a file of that name: then the archive is made anew, as without a spare.
-        if (file != INVALID_HANDLE_VALUE && by_handle && !rename_open_file(file, archive_path, false)) {
+        if (same_name || rename_open_file(file, archive_path, false)) {
+            SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        } else {
             CloseHandle(file);
             file = INVALID_HANDLE_VALUE;
         }
+    } else if (same_name || MoveFileA(spare_archive, archive_path)) {
+        name = archive_path;
+        file = CreateFileA(archive_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     if (file == INVALID_HANDLE_VALUE) DeleteFileA(name);
+    spare_handle = INVALID_HANDLE_VALUE;
     spare_archive[0] = '\0';
-    return file == INVALID_HANDLE_VALUE ? HFILE_ERROR : static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));
+    return as_hfile(file);
 }
+
+// A new archive that can be renamed while open: as _lcreat makes it, with DELETE access too.
+HFILE create_renamable_archive(const char* archive_path)
+{
+    return as_hfile(CreateFileA(archive_path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Closes the output of write_out_member when it returns early.
+struct output_closer {
+    HFILE file;
+    ~output_closer()
+    {
+        if (file != HFILE_ERROR) _lclose(file);
+    }
+    HFILE release()
+    {
+        const HFILE kept = file;
+        file = HFILE_ERROR;
+        return kept;
+    }
+};
 
 int fail(std::uint16_t number)
 {
@@ -164,18 +197,15 @@ int write_out_member(const package_member* member, const char* archive_path, con
     const std::uint32_t spare_size = spare_archive_size;
     const HFILE spare = direct ? HFILE_ERROR : take_spare_archive(archive_path);
     const bool reused = spare != HFILE_ERROR;
-    const HFILE file = reused ? spare : _lcreat(direct ? final_path : archive_path, 0);
+    const bool keep_open = !direct && can_rename_open_file();
+    HFILE file = spare;
+    if (!reused) file = keep_open ? create_renamable_archive(archive_path) : _lcreat(direct ? final_path : archive_path, 0);
     if (file == HFILE_ERROR) return fail(19);
-    if (!copy_member_bytes(file, member, dialog, base, divisor)) {
-        _lclose(file);
-        return 0;
-    }
+    output_closer output{file};
+    if (!copy_member_bytes(file, member, dialog, base, divisor)) return 0;
     // Whatever of the last member's archive lay beyond this one's end goes.
-    if (reused && member->stored_size < spare_size && !SetEndOfFile(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)))) {
-        _lclose(file);
-        return fail(20);
-    }
-    if (_lclose(file) == HFILE_ERROR) return fail(20);
+    if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file))) return fail(20);
+    if (!keep_open && _lclose(output.release()) == HFILE_ERROR) return fail(20);
     pump_messages();
     if (setup.install_cancelled) return 0;
     if (direct) return 1;
@@ -201,11 +231,14 @@ int write_out_member(const package_member* member, const char* archive_path, con
         return fail(21);
     lstrcpynA(spare_archive, archive_path, sizeof spare_archive);
     spare_archive_size = member->stored_size;
+    if (keep_open) spare_handle = as_handle(output.release());
     return 1;
 }
 
 void discard_spare_archive()
 {
+    if (spare_handle != INVALID_HANDLE_VALUE) CloseHandle(spare_handle);
+    spare_handle = INVALID_HANDLE_VALUE;
     if (spare_archive[0]) DeleteFileA(spare_archive);
     spare_archive[0] = '\0';
 }
