@@ -25,7 +25,8 @@ constexpr int library_result_skipped = 49;
 char spare_archive[path_capacity];  // empty: none
 std::uint32_t spare_archive_size;    // its length in bytes
 // Where open files can be renamed, the spare stays open from its write until the next member
-// takes it over: its open, first write and close would cost three window-server requests each.
+// takes it over: an open, the first write's look-up of the handle and a close fewer per member,
+// each a request to the window server under Wine.
 HANDLE spare_handle = INVALID_HANDLE_VALUE;
 
 HANDLE as_handle(HFILE file) { return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)); }
