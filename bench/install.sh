@@ -199,7 +199,7 @@ echo "runs: $runs of each, in turns; load average before: $(cut -d' ' -f1-3 /pro
 for r in $(seq "$runs"); do
   if [ -n "$ours" ]; then
     run_driver install.pkg "ours-$r"
-    ours_wall+=("$wall_ms") ours_loop+=("$driver_ms")
+    ours_wall+=("$wall_ms") ours_loop+=("$driver_ms") draws=$driver_draws
     verify "ours, run $r" "$drive_d/ours-$r"
   fi
   run_nsis "nsis-$r"
@@ -260,11 +260,9 @@ if [ -n "$ours" ]; then
     "$qelpack" build "$work/$kind.ini" -o "$drive_d/$kind.pkg" --package-only
     profile_row "only $kind" "$kind.pkg" "$(kind_files "$kind")" "$(kind_bytes "$kind")"
   done
-  # The gauge: the drawings the driver counted in the last whole-payload run (a position that
-  # changes neither the percentage nor the split column is not drawn) times the cost of one,
-  # measured on the same dialog.
-  run_driver install.pkg profile-draws
-  draws=$driver_draws
+  # The gauge: the drawings the driver counted in the last timed run of the whole payload (a
+  # position that changes neither the percentage nor the split column is not drawn) times the
+  # cost of one, measured on the same dialog.
   wine "E:\\${gauge_rel//\//\\}" 2000 >"$work/gauge.out" 2>&1 || true
   tr -d '\r' <"$work/gauge.out"
   setpos_us=$(tr -d '\r' <"$work/gauge.out" | sed -n 's/.*setpos_us=\([0-9.]*\).*/\1/p')
