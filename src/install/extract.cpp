@@ -42,18 +42,18 @@ HFILE as_hfile(HANDLE file)
 HFILE take_spare_archive(const char* archive_path)
 {
     if (!spare_archive[0]) return HFILE_ERROR;
-    const bool same_name = !lstrcmpiA(spare_archive, archive_path);
+    const bool already_named = !lstrcmpiA(spare_archive, archive_path);
     HANDLE file = spare_handle;
     const char* name = spare_archive;  // where it lies
     if (file != INVALID_HANDLE_VALUE) {
         // Not over a file of that name: then the archive is made anew, as without a spare.
-        if (same_name || rename_open_file(file, archive_path, false)) {
+        if (already_named || rename_open_file(file, archive_path, false)) {
             SetFilePointer(file, 0, nullptr, FILE_BEGIN);
         } else {
             CloseHandle(file);
             file = INVALID_HANDLE_VALUE;
         }
-    } else if (same_name || MoveFileA(spare_archive, archive_path)) {
+    } else if (already_named || MoveFileA(spare_archive, archive_path)) {
         name = archive_path;
         file = CreateFileA(archive_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
