@@ -35,30 +35,23 @@ HFILE as_hfile(HANDLE file)
     return file == INVALID_HANDLE_VALUE ? HFILE_ERROR : static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));
 }
 
-// The spare archive under `archive_path`, open to be written over from its start (the caller cuts
-// it at its new end); HFILE_ERROR when there is none or it cannot be taken, and then it is gone.
+// The spare archive, open to be written over from its start (the caller cuts it at its new end),
+// its name copied to `lies_at`; HFILE_ERROR when there is none or it cannot be opened, and then
+// it is gone. It keeps the name it was made under: a rename per member would be one more request
+// to the window server under Wine, and the name only matters once a member stops.
 // Not emptied by _lcreat: ext4 writes a file truncated to nothing out to the disk when it is
 // closed, and the next truncation waits for that write, so each member would cost both.
-HFILE take_spare_archive(const char* archive_path)
+HFILE take_spare_archive(char* lies_at)
 {
     if (!spare_archive[0]) return HFILE_ERROR;
-    const bool already_named = !lstrcmpiA(spare_archive, archive_path);
+    lstrcpynA(lies_at, spare_archive, path_capacity);
     HANDLE file = spare_handle;
-    const char* name = spare_archive;  // where it lies
-    if (file != INVALID_HANDLE_VALUE) {
-        // Not over a file of that name: then the archive is made anew, as without a spare.
-        if (already_named || rename_open_file(file, archive_path, false)) {
-            SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-        } else {
-            CloseHandle(file);
-            file = INVALID_HANDLE_VALUE;
-        }
-    } else if (already_named || MoveFileA(spare_archive, archive_path)) {
-        name = archive_path;
-        file = CreateFileA(archive_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    if (file != INVALID_HANDLE_VALUE)
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    else
+        file = CreateFileA(lies_at, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    if (file == INVALID_HANDLE_VALUE) DeleteFileA(name);
+    if (file == INVALID_HANDLE_VALUE) DeleteFileA(lies_at);
     spare_handle = INVALID_HANDLE_VALUE;
     spare_archive[0] = '\0';
     return as_hfile(file);
@@ -71,12 +64,26 @@ HFILE create_renamable_archive(const char* archive_path)
                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Closes the output of write_out_member when it returns early.
-struct output_closer {
+// The output of write_out_member: open until closed or handed on. When the member stops, it is
+// closed and left under the member's own archive name, as if it had been made for this member
+// (a file already there is replaced, as _lcreat would have emptied it).
+struct member_output {
     HFILE file;
-    ~output_closer()
+    const char* lies_at;
+    const char* member_archive;
+    bool done = false;  // the member is in place
+    ~member_output()
     {
-        if (file != HFILE_ERROR) _lclose(file);
+        if (done) return;
+        bool misnamed = lstrcmpiA(lies_at, member_archive) != 0;
+        if (file != HFILE_ERROR) {
+            if (misnamed && rename_open_file(as_handle(file), member_archive, true)) misnamed = false;
+            _lclose(file);
+        }
+        if (misnamed) {
+            DeleteFileA(member_archive);
+            MoveFileA(lies_at, member_archive);
+        }
     }
     HFILE release()
     {
@@ -188,33 +195,38 @@ int run_unzip(const char* archive, const char* directory)
     return unzip_entry(unzip_command);
 }
 
-const unsigned char* last_unzip_command() { return unzip_command; }
-
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
                      const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor)
 {
     // A direct member is written where it belongs: the space the archive took is freed first.
     if (direct) discard_spare_archive();
     const std::uint32_t spare_size = spare_archive_size;
-    const HFILE spare = direct ? HFILE_ERROR : take_spare_archive(archive_path);
+    char lies_at[path_capacity];  // where this member's archive is written
+    const HFILE spare = direct ? HFILE_ERROR : take_spare_archive(lies_at);
     const bool reused = spare != HFILE_ERROR;
     const bool keep_open = !direct && can_rename_open_file();
+    if (!reused) lstrcpynA(lies_at, direct ? final_path : archive_path, sizeof lies_at);
+    // A file under this member's archive name would have been emptied and deleted with its archive.
+    else if (lstrcmpiA(lies_at, archive_path) && path_exists(archive_path)) DeleteFileA(archive_path);
     HFILE file = spare;
-    if (!reused) file = keep_open ? create_renamable_archive(archive_path) : _lcreat(direct ? final_path : archive_path, 0);
+    if (!reused) file = keep_open ? create_renamable_archive(lies_at) : _lcreat(lies_at, 0);
     if (file == HFILE_ERROR) return fail(19);
-    output_closer output{file};
+    member_output output{file, lies_at, direct ? final_path : archive_path};
     if (!copy_member_bytes(file, member, dialog, base, divisor)) return 0;
     // Whatever of the last member's archive lay beyond this one's end goes.
     if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file))) return fail(20);
     if (!keep_open && _lclose(output.release()) == HFILE_ERROR) return fail(20);
     pump_messages();
     if (setup.install_cancelled) return 0;
-    if (direct) return 1;
+    if (direct) {
+        output.done = true;
+        return 1;
+    }
 
     for (;;) {
         // A look at the name is answered in the process; a delete of a missing file asks the system.
         if (path_exists(final_path)) DeleteFileA(final_path);
-        const int result = run_unzip(archive_path, directory);
+        const int result = run_unzip(lies_at, directory);
         if (result == 0 || result == library_result_skipped) break;
         if (result == 4 || result == 5) {
             if (ask_retry(resource_text(1, STR_OUT_OF_MEMORY))) continue;
@@ -230,9 +242,10 @@ int write_out_member(const package_member* member, const char* archive_path, con
         (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || found.nFileSizeHigh ||
         found.nFileSizeLow != member->unpacked_size)
         return fail(21);
-    lstrcpynA(spare_archive, archive_path, sizeof spare_archive);
+    lstrcpynA(spare_archive, lies_at, sizeof spare_archive);
     spare_archive_size = member->stored_size;
     if (keep_open) spare_handle = as_handle(output.release());
+    output.done = true;
     return 1;
 }
 

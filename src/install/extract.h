@@ -38,19 +38,16 @@ int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std:
 
 // Writes the member to `final_path` (directly when `direct`, else through the temporary archive
 // and the library, with the memory and disk-space retries) and checks its size. 1 in place; 0
-// when the install must stop (fatal_error set, or install_cancelled). The archive of a member
-// put in place is done with: it becomes the spare archive (below) rather than being deleted.
+// when the install must stop (fatal_error set, or install_cancelled), and then the archive is
+// left under `archive_path`. The archive of a member put in place is done with: it becomes the
+// spare archive (below) rather than being deleted.
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
                      const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor);
 
-// The last member's archive, kept on the disk (and open, where open files can be renamed) until
-// the next member's archive takes its place under the next name (a rename, then written over),
-// so that the install loop does not create and delete a file per member: on an ext4 without a
-// journal (where Wine runs here) each deleted file slows every later file creation on that disk
-// for a minute or more. Closed and deleted here before anything else needs its space (a direct
-// member, a copy to the system folder or of a newer file, the game PIF) and when the loop ends;
-// nothing when there is none.
+// The last member's archive, kept on the disk (and open, where open files can be renamed) and
+// written over by the next member under the name it was made with, so that the install loop does
+// not create and delete a file per member: on an ext4 without a journal (where Wine runs here)
+// each deleted file slows every later file creation on that disk for a minute or more. Closed and
+// deleted here before anything else needs its space (a direct member, a copy to the system
+// folder or of a newer file, the game PIF) and when the loop ends; nothing when there is none.
 void discard_spare_archive();
-
-// The record as last sent, for the tests.
-const unsigned char* last_unzip_command();

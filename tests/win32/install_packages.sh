@@ -92,18 +92,19 @@ readme.txt = src/readme.txt
 help\\qelhelp.txt = src/help/qelhelp.txt
 INI
 
-# Damaged copies of a one-member package: the member's archive is bytes [offset, offset+stored).
+# Damaged copies of a package whose last member is damaged: its archive is bytes [offset, offset+stored).
 noise_file src/data.bin data 30000
 pack damage <<INI
 [members]
 dunzipnt.dll = $library
+readme.txt = src/readme.txt
 data.bin = src/data.bin
 INI
 python3 - damage.pkg <<'PY'
 import json, struct, subprocess, sys, os
 qelpack = os.path.join(os.environ["QEL_NATIVE_DIR"], "tools/qelpack/qelpack")
 listing = json.loads(subprocess.check_output([qelpack, "list", sys.argv[1], "--json"]))
-member = listing["members"][1]
+member = listing["members"][2]
 start, stored = member["data_offset"], member["stored_size"]
 good = bytearray(open(sys.argv[1], "rb").read())
 def save(name, data): open(name, "wb").write(bytes(data))

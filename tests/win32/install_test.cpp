@@ -336,6 +336,7 @@ TEST_F(InstallTest, CancelInAPlainRunSaysTheSetupStopped)
     // The copied, never unpacked member's archive stays, the one of the member before is gone.
     const std::vector<std::string> left = archives_in(target);
     ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0], "dec3.tmp") << "named for README.TXT, member 3";
     EXPECT_EQ(read_file(target + "\\" + left[0]).substr(0, 2), "PK");
 }
 
@@ -347,18 +348,21 @@ TEST_F(InstallTest, DamagedMemberStopsWithoutAHalfWrittenFile)
         EXPECT_EQ(install(package).result, 0) << package;
         EXPECT_GT(setup.fatal_error, 1000) << package;
         EXPECT_FALSE(exists(target + "\\DATA.BIN")) << package;
-        EXPECT_EQ(archives_in(target).size(), 1u) << package << ": the failed member's archive stays, alone";
+        EXPECT_EQ(archives_in(target), std::vector<std::string>{"dec2.tmp"})
+            << package << ": the failed member's archive stays, alone, under its own name";
     }
     // Another entry name: the file lands beside the final name, which stays missing.
     fresh_target();
     EXPECT_EQ(install("renamed.pkg").result, 0);
     EXPECT_EQ(setup.fatal_error, 21);
     EXPECT_FALSE(exists(target + "\\DATA.BIN"));
+    EXPECT_EQ(archives_in(target), std::vector<std::string>{"dec2.tmp"});
     // A size that disagrees with the member table: the file is whole, the install still stops.
     fresh_target();
     EXPECT_EQ(install("wrong_size.pkg").result, 0);
     EXPECT_EQ(setup.fatal_error, 21);
     EXPECT_EQ(installed("DATA.BIN"), good);
+    EXPECT_EQ(archives_in(target), std::vector<std::string>{"dec2.tmp"});
 }
 
 // Drive F: is a small tmpfs. A filler file leaves `room` bytes free on it.
