@@ -202,14 +202,16 @@ int write_out_member(const package_member* member, const char* archive_path, con
     if (direct) discard_spare_archive();
     const std::uint32_t spare_size = spare_archive_size;
     char lies_at[path_capacity];  // where this member's archive is written
-    const HFILE spare = direct ? HFILE_ERROR : take_spare_archive(lies_at);
-    const bool reused = spare != HFILE_ERROR;
+    HFILE file = direct ? HFILE_ERROR : take_spare_archive(lies_at);
+    const bool reused = file != HFILE_ERROR;
     const bool keep_open = !direct && can_rename_open_file();
-    if (!reused) lstrcpynA(lies_at, direct ? final_path : archive_path, sizeof lies_at);
-    // A file under this member's archive name would have been emptied and deleted with its archive.
-    else if (lstrcmpiA(lies_at, archive_path) && path_exists(archive_path)) DeleteFileA(archive_path);
-    HFILE file = spare;
-    if (!reused) file = keep_open ? create_renamable_archive(lies_at) : _lcreat(lies_at, 0);
+    if (reused) {
+        // A file under this member's archive name would have been emptied and deleted with it.
+        if (lstrcmpiA(lies_at, archive_path) && path_exists(archive_path)) DeleteFileA(archive_path);
+    } else {
+        lstrcpynA(lies_at, direct ? final_path : archive_path, sizeof lies_at);
+        file = keep_open ? create_renamable_archive(lies_at) : _lcreat(lies_at, 0);
+    }
     if (file == HFILE_ERROR) return fail(19);
     member_output output{file, lies_at, direct ? final_path : archive_path};
     if (!copy_member_bytes(file, member, dialog, base, divisor)) return 0;

@@ -175,7 +175,7 @@ TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
     write_file(target + "\\tool\\newer.ini", "installed older");
     set_source_time(target + "\\tool\\same.ini");
     set_source_time(target + "\\tool\\newer.ini");
-    // Left by an earlier run under the name of member 2's archive: that archive is made anew.
+    // Left by an earlier run under the name of member 2's archive: gone once member 2 is written.
     write_file(target + "\\dec2.tmp", "an old archive");
 
     const outcome run = install("rules.pkg");
