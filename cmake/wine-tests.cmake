@@ -6,6 +6,8 @@ set(QEL_WINE_PREFIX ${QEL_WINE_DIR}/prefix)
 set(QEL_NATIVE_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/native CACHE PATH "native build tree with the tools")
 set(QEL_WINE_ENV
   "WINEPREFIX=${QEL_WINE_PREFIX}"
+  "WINEARCH=${QEL_WINE_ARCH}"
+  "QEL_WINE=${QEL_WINE_LOADER}"
   "WINEDEBUG=-all"
   "TZ=UTC"
   "WINEDLLOVERRIDES=mscoree,mshtml="
@@ -22,8 +24,8 @@ add_test(NAME wine_shutdown
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${QEL_WINE_ENV};QEL_SMALL_DRIVE=1" TIMEOUT 600)
 set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${QEL_WINE_ENV}")
 
-# A test under Wine. Target executables given as COMMAND get `wine` in front (the emulator);
-# scenario scripts are run by bash and call wine themselves.
+# A test under Wine. Target executables given as COMMAND get the tree's Wine loader in front
+# (the emulator); scenario scripts are run by bash and call it as $QEL_WINE (scripts/wine-env.sh).
 function(add_wine_test name)
   add_test(NAME ${name} COMMAND ${ARGN})
   set_tests_properties(${name} PROPERTIES

@@ -6,8 +6,8 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(
-  wine wine32:i386
-  g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
+  wine wine32:i386 wine64 binutils
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
   zlib1g-dev cmake ninja-build googletest clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
   locales python3 zip unzip nsis

@@ -5,11 +5,22 @@
 # With DISPLAY set it runs on that display and you answer its windows; without, it runs on an
 # Xvfb display of its own, the robot answers and a screenshot of each window is kept.
 # Afterwards it prints where update.log and the screenshots are, and the log itself.
+# Where the host runs no 32-bit programs (or QEL_WIN32=off), the 64-bit build of the same
+# sources runs instead, and the first line says so.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/wine-env.sh"
+qel_pick_build "$root"
+if [ "$QEL_BUILD_KIND" = win64 ]; then
+  if [ "${QEL_WIN32:-}" = off ]; then
+    echo "QEL_WIN32=off: running the 64-bit build of the same sources"
+  else
+    echo "this machine runs no 32-bit programs; running the 64-bit build of the same sources"
+  fi
+fi
 bash "$root/scripts/build.sh"
 
-build=$root/build/win32
+build=$QEL_BUILD_DIR
 demo=$build/demo
 bash "$root/scripts/wine-prefix.sh" stop "$demo" >/dev/null 2>&1 || true
 interactive=${DISPLAY:+1}

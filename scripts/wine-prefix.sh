@@ -9,14 +9,19 @@
 #                 when mount is not permitted; the tests that need it skip). Starts one
 #                 persistent wineserver.
 #   stop DIR    - ends that wineserver and unmounts F:'s tmpfs.
-# Environment: WINEPREFIX may be preset; DISPLAY must name an X server.
+# Environment: WINEPREFIX may be preset; DISPLAY must name an X server. The prefix is of the
+# kind WINEARCH names and QEL_WINE its loader (as scripts/wine-env.sh chose them); without them,
+# of the kind the build tree BUILD was made for.
 set -euo pipefail
+source "$(dirname "$0")/wine-env.sh"
 action=$1
 dir=$(realpath -m "$2")
 export WINEPREFIX=${WINEPREFIX:-$dir/prefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win32
+if [ -z "${QEL_WINE:-}" ] || [ -z "${WINEARCH:-}" ]; then
+  if [ -n "${3:-}" ]; then qel_use_tree "$3"; else qel_pick_build "$(dirname "$0")/.."; fi
+fi
 
 unmount_small_drive() {
   if mountpoint -q "$dir/drive_f" 2>/dev/null; then umount "$dir/drive_f" || true; fi
@@ -28,12 +33,17 @@ create)
   unmount_small_drive
   rm -rf "$WINEPREFIX" "$dir/drive_d" "$dir/drive_f"
   mkdir -p "$dir/drive_d"
-  wineboot -i >/dev/null 2>&1
+  if ! wine wineboot -i >/dev/null 2>&1; then
+    echo "wine-prefix.sh: $QEL_WINE wineboot failed ($WINEARCH prefix $WINEPREFIX)" >&2
+    exit 1
+  fi
   wineserver -w
   # Output to /dev/null: the services the first wine process starts inherit its stdout,
   # and a caller capturing a later wine call would otherwise wait on them forever.
   wineserver -p >/dev/null 2>&1 </dev/null
   rm -f "$WINEPREFIX/dosdevices/z:"
+  # The 16-bit system folder every Windows has; a 64-bit prefix gets it only from the 32-bit half.
+  mkdir -p "$WINEPREFIX/drive_c/windows/system"
   ln -sfn "$dir/drive_d" "$WINEPREFIX/dosdevices/d:"
   if [ "${QEL_SMALL_DRIVE:-}" = 1 ]; then
     mkdir -p "$dir/drive_f"

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "install/file_rename.h"
+#include "install/unzip_record.h"
 #include "unzip_core.h"
 
 namespace {
@@ -19,31 +20,22 @@ using progress_callback = int(__stdcall*)(DWORD written, DWORD total, DWORD rese
 using entry_callback = int(__stdcall*)(DWORD name, DWORD unpacked_size, DWORD packed_size, DWORD crc,
                                        DWORD method, DWORD dos_time, DWORD flags);
 
-// The command record: offsets of the fields the library reads or fills.
-constexpr DWORD record_size = 110;
-constexpr int at_size = 0;
-constexpr int at_command = 4;
-constexpr int at_archive = 8;
-constexpr int at_destination = 24;
-constexpr int at_replace = 36;           // 1: replace an existing file; 0: keep it, answer 49
-constexpr int at_keep_directories = 40;  // 1: the entry's directories are made; 0: its last component only
-constexpr int at_progress = 68;
-constexpr int at_entry = 100;
-constexpr DWORD command_extract = 8;
-constexpr DWORD command_defaults = 9;
+using unzip_record::command_defaults;
+using unzip_record::command_extract;
+using unzip_record::field_address;
+
 // The option words at 36 to 56 as a "defaults" record carries them (44 and 56 are reserved, 0;
 // 48 and 52 are reserved, 1).
 constexpr struct {
-    int offset;
-    DWORD value;
+    unsigned offset;
+    std::uint32_t value;
 } defaults[] = {{36, 1}, {40, 1}, {44, 0}, {48, 1}, {52, 1}, {56, 0}};
 
-DWORD field(const unsigned char* record, int offset)
-{
-    DWORD value;
-    std::memcpy(&value, record + offset, sizeof value);
-    return value;
-}
+DWORD field(const unsigned char* record, unsigned offset) { return unzip_record::get(record, offset); }
+
+// The announced name, kept in the library's own image: the callback takes its address as a
+// 4-byte argument, and the heap of a 64-bit process may lie above 4 GiB.
+char announced_name[MAX_PATH];
 
 bool lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte); }
 
@@ -212,9 +204,14 @@ int write_entry(const request& job, const unzip::unzip_reader& reader, unzip::en
     const std::size_t name_start = std::strlen(target);
     std::strcat(target, name);
 
-    if (job.announce && !job.announce(reinterpret_cast<DWORD>(name), entry.unpacked_size, entry.packed_size,
-                                      entry.crc, entry.method, entry.dos_time, entry.flags))
-        return unzip::skipped;
+    if (job.announce) {
+        std::uint32_t name_field = 0;
+        lstrcpynA(announced_name, name, sizeof announced_name);
+        if (!unzip_record::address_field(announced_name, name_field)) return unzip::no_memory;
+        if (!job.announce(name_field, entry.unpacked_size, entry.packed_size, entry.crc, entry.method, entry.dos_time,
+                          entry.flags))
+            return unzip::skipped;
+    }
     if (!job.replace && GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES) return unzip::skipped;
 
     char temporary[MAX_PATH];
@@ -269,20 +266,20 @@ int extract(const request& job)
 extern "C" int __stdcall dunzip(void* record_pointer)
 {
     auto* record = static_cast<unsigned char*>(record_pointer);
-    if (!record || field(record, at_size) != record_size) return unzip::bad_record;
-    const DWORD command = field(record, at_command);
+    if (!record || field(record, unzip_record::at_size) != unzip_record::size) return unzip::bad_record;
+    const DWORD command = field(record, unzip_record::at_command);
     if (command == command_defaults) {
-        for (const auto& option : defaults) std::memcpy(record + option.offset, &option.value, sizeof option.value);
+        for (const auto& option : defaults) unzip_record::put(record, option.offset, option.value);
         return unzip::ok;
     }
     if (command != command_extract) return unzip::bad_record;
     const request job{
-        reinterpret_cast<const char*>(field(record, at_archive)),
-        reinterpret_cast<const char*>(field(record, at_destination)),
-        field(record, at_replace) != 0,
-        field(record, at_keep_directories) != 0,
-        reinterpret_cast<progress_callback>(field(record, at_progress)),
-        reinterpret_cast<entry_callback>(field(record, at_entry)),
+        field_address<const char*>(field(record, unzip_record::at_archive)),
+        field_address<const char*>(field(record, unzip_record::at_destination)),
+        field(record, unzip_record::at_replace) != 0,
+        field(record, unzip_record::at_keep_directories) != 0,
+        field_address<progress_callback>(field(record, unzip_record::at_progress)),
+        field_address<entry_callback>(field(record, unzip_record::at_entry)),
     };
     if (!job.archive || !job.destination || !*job.archive || !*job.destination) return unzip::bad_record;
     return extract(job);

@@ -5,6 +5,7 @@
 #include "app/run_state.h"
 #include "install/file_rename.h"
 #include "install/paths.h"
+#include "install/unzip_record.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "resource_ids.h"
@@ -18,7 +19,7 @@ using unzip_function = int(__stdcall*)(void* record);
 
 HMODULE unzip_library;
 unzip_function unzip_entry;
-unsigned char unzip_command[unzip_command_size];
+unsigned char unzip_command[unzip_record::size];
 
 constexpr int library_result_skipped = 49;
 
@@ -99,9 +100,7 @@ int fail(std::uint16_t number)
     return 0;
 }
 
-void put32(unsigned char* record, unsigned offset, std::uint32_t value) { std::memcpy(record + offset, &value, 4); }
-
-std::uint32_t address_of(const void* pointer) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer)); }
+using unzip_record::put;
 
 HMODULE load_from_target(const char* name)
 {
@@ -166,11 +165,11 @@ void unload_unzip_library()
 
 void fill_unzip_defaults(unsigned char* record)
 {
-    std::memset(record, 0, unzip_command_size);
-    put32(record, 0, unzip_command_size);
-    put32(record, 4, 9);
-    put32(record, 20, 0xFFFFFFFF);
-    for (unsigned offset : {36u, 40u, 48u, 52u, 56u}) put32(record, offset, 1);
+    std::memset(record, 0, unzip_record::size);
+    put(record, unzip_record::at_size, unzip_record::size);
+    put(record, unzip_record::at_command, unzip_record::command_defaults);
+    put(record, 20, 0xFFFFFFFF);
+    for (unsigned offset : {36u, 40u, 48u, 52u, 56u}) put(record, offset, 1);
 }
 
 int __stdcall unzip_callback_a(std::uint32_t, std::uint32_t, std::uint32_t) { return 1; }
@@ -183,15 +182,22 @@ int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std:
 
 int run_unzip(const char* archive, const char* directory)
 {
+    // Each address must fit its 4-byte field: a cut one would send the library elsewhere.
+    std::uint32_t directory_field, archive_field, callback_a_field, callback_b_field;
+    if (!unzip_record::address_field(directory, directory_field) ||
+        !unzip_record::address_field(archive, archive_field) ||
+        !unzip_record::function_field(&unzip_callback_a, callback_a_field) ||
+        !unzip_record::function_field(&unzip_callback_b, callback_b_field))
+        return unzip_address_out_of_reach;
     fill_unzip_defaults(unzip_command);
-    put32(unzip_command, 24, address_of(directory));
-    put32(unzip_command, 8, address_of(archive));
-    put32(unzip_command, 56, 0);
-    put32(unzip_command, 20, 0);
-    put32(unzip_command, 16, 0);
-    put32(unzip_command, 4, 8);
-    put32(unzip_command, 68, address_of(reinterpret_cast<const void*>(&unzip_callback_a)));
-    put32(unzip_command, 100, address_of(reinterpret_cast<const void*>(&unzip_callback_b)));
+    put(unzip_command, unzip_record::at_destination, directory_field);
+    put(unzip_command, unzip_record::at_archive, archive_field);
+    put(unzip_command, 56, 0);
+    put(unzip_command, 20, 0);
+    put(unzip_command, 16, 0);
+    put(unzip_command, unzip_record::at_command, unzip_record::command_extract);
+    put(unzip_command, unzip_record::at_progress, callback_a_field);
+    put(unzip_command, unzip_record::at_entry, callback_b_field);
     return unzip_entry(unzip_command);
 }
 
@@ -230,6 +236,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
         if (path_exists(final_path)) DeleteFileA(final_path);
         const int result = run_unzip(lies_at, directory);
         if (result == 0 || result == library_result_skipped) break;
+        if (result == unzip_address_out_of_reach) return fail(fatal_address_out_of_reach);
         if (result == 4 || result == 5) {
             if (ask_retry(resource_text(1, STR_OUT_OF_MEMORY))) continue;
         } else if (result == 28 || result == 50) {

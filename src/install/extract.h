@@ -8,7 +8,11 @@
 
 struct package_member;
 
-constexpr unsigned unzip_command_size = 110;
+// run_unzip's answer when an address the command record would carry lies at 4 GiB or above (only
+// a 64-bit build can have one): the library is not called, and write_out_member stops with fatal
+// error 10 rather than hand over a cut address.
+constexpr int unzip_address_out_of_reach = -1;
+constexpr std::uint16_t fatal_address_out_of_reach = 10;
 
 // Copies the member's stored bytes (its archive) from the package into `file` at its position,
 // through io_buffer in chunks of at most 32768 bytes; with a dialog, its gauge is set before
@@ -28,7 +32,8 @@ void unload_unzip_library();
 // The library's default command record.
 void fill_unzip_defaults(unsigned char* record);
 
-// Has the library unpack `archive` into `directory`; its result code.
+// Has the library unpack `archive` into `directory`; its result code, or
+// unzip_address_out_of_reach.
 int run_unzip(const char* archive, const char* directory);
 
 // The library's two progress calls: their arguments are not needed, the answer is go on.

@@ -1,8 +1,9 @@
 # Sourced by the scenarios: paths of the build under Wine, a scratch folder on D: per scenario,
 # the robot, and small assertions. The environment comes from the test run (cmake/wine-tests.cmake).
 set -euo pipefail
-: "${QEL_BUILD_DIR:?}" "${QEL_WINE_DIR:?}" "${WINEPREFIX:?}"
+: "${QEL_BUILD_DIR:?}" "${QEL_WINE_DIR:?}" "${WINEPREFIX:?}" "${QEL_WINE:?}" "${QEL_SOURCE_DIR:?}"
 export WINEDEBUG=-all
+source "$QEL_SOURCE_DIR/scripts/wine-env.sh"  # wine: this build's loader
 
 scenario=$(basename "$0" .sh)
 drive_c=$WINEPREFIX/drive_c

@@ -35,7 +35,7 @@ int __stdcall on_progress(DWORD written, DWORD total, DWORD)
 }
 int __stdcall on_entry(DWORD name, DWORD unpacked, DWORD, DWORD crc, DWORD method, DWORD time, DWORD)
 {
-    ++g.entries, g.name = reinterpret_cast<const char*>(name);
+    ++g.entries, g.name = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(name));
     g.unpacked = unpacked, g.crc = crc, g.method = method, g.time = time;
     return g.entry_answer;
 }
@@ -132,12 +132,20 @@ protected:
         FreeLibrary(library);
     }
     void set(int offset, DWORD value) { std::memcpy(record + offset, &value, 4); }
-    void fill(const std::string& from, const std::string& to)  // the record as SETUP.EXE fills it
+    // An address as the record's 4-byte field: a 64-bit process keeps these below 4 GiB.
+    static DWORD low(const void* address)
+    {
+        const auto value = reinterpret_cast<std::uintptr_t>(address);
+        EXPECT_EQ(static_cast<std::uint64_t>(value) >> 32, 0u) << "an address above 4 GiB";
+        return static_cast<DWORD>(value);
+    }
+    // The record as SETUP.EXE fills it, at the offsets written out here, the same in both builds.
+    void fill(const std::string& from, const std::string& to)
     {
         std::memset(record, 0, sizeof record);
-        set(0, 110), set(4, 8), set(8, reinterpret_cast<DWORD>(from.c_str())), set(24, reinterpret_cast<DWORD>(to.c_str()));
+        set(0, 110), set(4, 8), set(8, low(from.c_str())), set(24, low(to.c_str()));
         set(36, 1), set(40, 1), set(48, 1), set(52, 1);
-        set(68, reinterpret_cast<DWORD>(&on_progress)), set(100, reinterpret_cast<DWORD>(&on_entry));
+        set(68, low(reinterpret_cast<const void*>(&on_progress))), set(100, low(reinterpret_cast<const void*>(&on_entry)));
     }
     int unzip(const std::string& zip)
     {
