@@ -7,6 +7,9 @@
 #   NSIS   an installer of the same files made by makensis (zlib, not solid), run silently under
 #          the same Wine prefix;
 #   unzip  Info-ZIP's unzip, natively, once per file from one ZIP archive per file.
+# Ours is the 32-bit build where this host runs 32-bit programs, and then the 64-bit twin's time
+# is printed too; elsewhere the twin is ours, and the NSIS baseline (a 32-bit installer) is not
+# possible: the benchmark says so and compares with unzip.
 # Each is run several times into a fresh directory (the runs take turns, so a change in the
 # machine's load falls on all three alike); every install is checked file by file against the
 # payload's SHA-256 list. Then a profile of our install: the loop's own time against the whole
@@ -34,8 +37,14 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+source "$root/scripts/wine-env.sh"
+qel_pick_build "$root"  # QEL_BUILD_DIR, QEL_WINE, WINEARCH
 native=$root/build/native
-win32=$root/build/win32
+win32=$QEL_BUILD_DIR  # the build measured as ours
+nsis=1
+qel_runs_32bit || nsis=
+twin=
+[ "$QEL_BUILD_KIND" = win32 ] && [ -f "$root/build/win64/tools/peers/setup_peers/install_driver.exe" ] && twin=$root/build/win64
 make_payload=$native/bench/make_payload
 qelpack=$native/tools/qelpack/qelpack
 unzip_dll=$win32/libs/dunzipnt/dunzipnt.dll
@@ -48,7 +57,7 @@ ours=1
 for f in "$unzip_dll" "$win32/$driver_rel"; do
   [ -f "$f" ] || { echo "install.sh: $f missing: our install is left out, the baselines still run" >&2; ours=; }
 done
-for tool in makensis zip unzip wine Xvfb; do
+for tool in ${nsis:+makensis} zip unzip Xvfb; do
   command -v "$tool" >/dev/null || { echo "install.sh: $tool missing: run scripts/bootstrap.sh" >&2; exit 1; }
 done
 
@@ -68,12 +77,13 @@ payload_bytes=$(awk '{ s += $2 } END { print s }' "$work/payload.list")
 # --- Wine: a display and a throwaway prefix (D: is $work/wine/drive_d, E: the cross build) ----
 source "$root/scripts/xvfb.sh"
 qel_start_xvfb 24
-export WINEPREFIX=$work/wine/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
+export WINEPREFIX=$work/wine/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
   exec 9>&- 2>/dev/null || true
   rm -f "$work/desktop-keeper.in"
   remove_trees 2>/dev/null || true
   bash "$root/scripts/wine-prefix.sh" stop "$work/wine" >/dev/null 2>&1 || true
+  [ -n "$twin" ] && WINEPREFIX=$work/wine64/prefix bash "$root/scripts/wine-prefix.sh" stop "$work/wine64" >/dev/null 2>&1
   kill "$QEL_XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -89,7 +99,7 @@ drive_d=$work/wine/drive_d
 # Member and NSIS lists come from the payload listing, so all three carry the same files in the
 # same order.
 write_manifest() {  # OUT [KIND...]: our manifest of the payload's files (of those kinds only)
-  local out=$1; shift
+  local out=$1 library=${library:-$unzip_dll}; shift
   {
     echo "[package]"
     echo "product_name = Install Benchmark"
@@ -97,7 +107,7 @@ write_manifest() {  # OUT [KIND...]: our manifest of the payload's files (of tho
     echo "tag = BENCH"
     echo
     echo "[members]"
-    echo "dunzipnt.dll = $unzip_dll"
+    echo "dunzipnt.dll = $library"
     awk -v kinds="$*" -v dir="$work/payload" '
       BEGIN { n = split(kinds, k, " "); for (i = 1; i <= n; ++i) want[k[i]] = 1 }
       n == 0 || ($1 in want) { name = $3; gsub("/", "\\", name); print name " = " dir "/" $3 }' \
@@ -111,7 +121,7 @@ if [ -n "$ours" ]; then
   "$qelpack" build "$work/empty.ini" -o "$drive_d/empty.pkg" --package-only
 fi
 
-{
+[ -n "$nsis" ] && {
   echo 'Name "Install Benchmark"'
   echo "OutFile \"$drive_d/nsis-setup.exe\""
   echo 'SetCompressor zlib'
@@ -125,7 +135,7 @@ fi
       print "File \"" dir "/" $3 "\"" }' "$work/payload.list"
   echo 'SectionEnd'
 } >"$work/install.nsi"
-makensis -V1 "$work/install.nsi"
+[ -n "$nsis" ] && makensis -V1 "$work/install.nsi"
 
 mkdir -p "$work/zips"
 n=0
@@ -140,7 +150,7 @@ kinds=$(awk '{ n[$1]++; s[$1] += $2 }
   END { split("text records random", k, " "); for (i = 1; i <= 3; ++i) printf "%s%s %d files %.1f MB", (i > 1 ? ", " : ""), k[i], n[k[i]], s[k[i]] / 1e6 }' "$work/payload.list")
 echo "payload: $file_count files, $(megabytes "$payload_bytes") ($kinds)"
 [ -n "$ours" ] && echo "ours:  package of $(megabytes "$(size_of "$drive_d/install.pkg")") (qelpack: one deflated ZIP per member)"
-echo "NSIS:  installer of $(megabytes "$(size_of "$drive_d/nsis-setup.exe")") (zlib per file, not solid)"
+[ -n "$nsis" ] && echo "NSIS:  installer of $(megabytes "$(size_of "$drive_d/nsis-setup.exe")") (zlib per file, not solid)"
 echo "unzip: $file_count archives of $(megabytes "$(du -cb "$work/zips"/*.zip | tail -1 | cut -f1)") (zip -q, deflate per file)"
 
 # --- timed runs --------------------------------------------------------------------------------
@@ -229,7 +239,7 @@ exec 9>"$work/desktop-keeper.in"  # cmd waits for input while this stays open
 # One untimed run of each first: the first Wine programs in a fresh prefix, and the first run of
 # each installer, read their code from the disk.
 [ -n "$ours" ] && run_driver install.pkg warm-up
-run_nsis warm-up
+[ -n "$nsis" ] && run_nsis warm-up
 if [ -n "$ours" ]; then
   desktop_kept=$(empty_runs kept)
   echo "Wine's desktop start, paid by each installer when no other Wine program runs:" \
@@ -243,9 +253,11 @@ for r in $(seq "$runs"); do
     ours_wall+=("$wall_ms") ours_loop+=("$driver_ms") ours_busy+=("$busy_ms") ours_steal+=("$steal_ms") draws=$driver_draws
     verify "ours, run $r" "$drive_d/ours-$r"
   fi
-  run_nsis "nsis-$r"
-  nsis_wall+=("$wall_ms") nsis_busy+=("$busy_ms") nsis_steal+=("$steal_ms")
-  verify "NSIS, run $r" "$drive_d/nsis-$r"
+  if [ -n "$nsis" ]; then
+    run_nsis "nsis-$r"
+    nsis_wall+=("$wall_ms") nsis_busy+=("$busy_ms") nsis_steal+=("$steal_ms")
+    verify "NSIS, run $r" "$drive_d/nsis-$r"
+  fi
   run_unzip "$work/native/unzip-$r"
   unzip_wall+=("$wall_ms")
   verify "unzip, run $r" "$work/native/unzip-$r"
@@ -259,19 +271,28 @@ if [ -n "$ours" ]; then
   row "ours (wall clock)" "${ours_wall[@]}" "$(median "${ours_wall[@]}")"
   row "ours (install loop)" "${ours_loop[@]}" "$(median "${ours_loop[@]}")"
 fi
-row "NSIS (wall clock)" "${nsis_wall[@]}" "$(median "${nsis_wall[@]}")"
+[ -n "$nsis" ] && row "NSIS (wall clock)" "${nsis_wall[@]}" "$(median "${nsis_wall[@]}")"
 row "unzip (wall clock)" "${unzip_wall[@]}" "$(median "${unzip_wall[@]}")"
 if [ -n "$ours" ]; then
   row "ours (busy CPU)" "${ours_busy[@]}" "$(median "${ours_busy[@]}")"
   row "ours (host steal)" "${ours_steal[@]}" "$(median "${ours_steal[@]}")"
 fi
-row "NSIS (busy CPU)" "${nsis_busy[@]}" "$(median "${nsis_busy[@]}")"
-row "NSIS (host steal)" "${nsis_steal[@]}" "$(median "${nsis_steal[@]}")"
+if [ -n "$nsis" ]; then
+  row "NSIS (busy CPU)" "${nsis_busy[@]}" "$(median "${nsis_busy[@]}")"
+  row "NSIS (host steal)" "${nsis_steal[@]}" "$(median "${nsis_steal[@]}")"
+fi
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 if [ -n "$ours" ]; then
-  m_ours=$(median "${ours_wall[@]}") m_nsis=$(median "${nsis_wall[@]}") m_unzip=$(median "${unzip_wall[@]}")
-  echo "ours/NSIS  = $(ratio "$m_ours" "$m_nsis") (target: at most 1.00)"
+  m_ours=$(median "${ours_wall[@]}") m_unzip=$(median "${unzip_wall[@]}")
+  echo "ours: the $QEL_BUILD_KIND build"
   echo "ours/unzip = $(ratio "$m_ours" "$m_unzip")"
+fi
+if [ -n "$ours" ] && [ -z "$nsis" ]; then
+  echo "ours/NSIS: not possible here: the NSIS installer is a 32-bit program and $(qel_why_no_32bit)"
+fi
+if [ -n "$ours" ] && [ -n "$nsis" ]; then
+  m_nsis=$(median "${nsis_wall[@]}")
+  echo "ours/NSIS  = $(ratio "$m_ours" "$m_nsis") (target: at most 1.00)"
   echo "busy CPU, ours/NSIS = $(ratio "$(median "${ours_busy[@]}")" "$(median "${nsis_busy[@]}")") (all processes: the installer, wineserver, the X server)"
   # Steal falls harder on ours, which waits on wineserver more often than NSIS (every wait is a
   # wake-up the host must schedule), so the runs the host left alone are shown apart.
@@ -285,6 +306,39 @@ if [ -n "$ours" ]; then
     echo "runs with under 100 ms of steal on both: ${#calm[@]} of $runs, ours/NSIS per run $(for c in "${calm[@]}"; do ratio "$c" 1000; echo -n " "; done)(median $(ratio "$(median "${calm[@]}")" 1000))"
   else
     echo "runs with under 100 ms of steal on both: none of $runs"
+  fi
+fi
+# --- the 64-bit twin, where ours is the 32-bit build: the same payload in a 64-bit prefix -------
+if [ -n "$ours" ] && [ -n "$twin" ]; then
+  library=$twin/libs/dunzipnt/dunzipnt.dll write_manifest "$work/twin.ini"
+  rm -f "$work/twin.times"
+  (
+    export WINEPREFIX=$work/wine64/prefix
+    qel_use_tree "$twin"
+    bash "$root/scripts/wine-prefix.sh" create "$work/wine64" "$twin" >/dev/null
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    drive_d=$work/wine64/drive_d
+    "$qelpack" build "$work/twin.ini" -o "$drive_d/install.pkg" --package-only >/dev/null
+    rm -f "$work/twin-keeper.in"
+    mkfifo "$work/twin-keeper.in"
+    wine cmd <"$work/twin-keeper.in" >/dev/null 2>&1 &
+    exec 8>"$work/twin-keeper.in"  # keeps this prefix's desktop, as for ours above
+    run_driver install.pkg warm-up
+    for r in $(seq "$runs"); do
+      run_driver install.pkg "ours-$r"
+      verify "twin, run $r" "$drive_d/ours-$r"
+      [ "$failed" = 0 ] || exit 1
+      echo "$wall_ms $driver_ms" >>"$work/twin.times"
+    done
+    exec 8>&-
+    rm -rf "$drive_d"/ours-* "$drive_d"/warm-up
+  ) || failed=1
+  if [ -s "$work/twin.times" ]; then
+    mapfile -t twin_wall < <(cut -d' ' -f1 "$work/twin.times")
+    mapfile -t twin_loop < <(cut -d' ' -f2 "$work/twin.times")
+    row "twin (wall clock)" "${twin_wall[@]}" "$(median "${twin_wall[@]}")"
+    row "twin (install loop)" "${twin_loop[@]}" "$(median "${twin_loop[@]}")"
+    echo "the 64-bit twin, after the runs above in a prefix of its own: twin/ours = $(ratio "$(median "${twin_wall[@]}")" "$m_ours")"
   fi
 fi
 if [ "$failed" = 0 ]; then

@@ -6,10 +6,15 @@
 # own (build/win32/screenshots, removed at the end), in which Wine draws the window captions
 # itself, as there is no window manager to draw them.
 #   bash scripts/screenshots.sh        (after scripts/build.sh; QEL_BUILD_DIR may name another
-#                                       cross build tree than build/win32)
+#                                       cross build tree than the one this host runs)
+# The 32-bit build where the host runs 32-bit programs, else the 64-bit one (scripts/wine-env.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(realpath "${QEL_BUILD_DIR:-$root/build/win32}")
+source "$root/scripts/wine-env.sh"
+given_build=${QEL_BUILD_DIR:-}
+qel_pick_build "$root"
+build=$(realpath "${given_build:-$QEL_BUILD_DIR}")
+qel_use_tree "$build"
 out=$root/docs/screenshots
 driver='E:\tools\peers\setup_peers\stage_driver.exe'
 robot='E:\tools\robot\robot.exe'

@@ -9,7 +9,7 @@
 #                         QEL_WINE and WINEARCH for the build this host runs
 #   qel_use_tree TREE   - exports QEL_WINE and WINEARCH for the given cross build tree, as its
 #                         toolchain recorded them
-#   wine ARGS...        - runs ARGS under $QEL_WINE
+#   wine ARGS...        - runs ARGS under $QEL_WINE (scripts/bin/wine, first on PATH)
 
 qel_runs_32bit() {
   if [ -z "${QEL_HOST_32BIT:-}" ]; then
@@ -56,4 +56,5 @@ qel_pick_build() {
   export QEL_BUILD_DIR=$1/build/$QEL_BUILD_KIND WINEARCH=$QEL_BUILD_KIND
 }
 
-wine() { "${QEL_WINE:?no Wine loader chosen (scripts/wine-env.sh)}" "$@"; }
+PATH=$(cd "$(dirname "${BASH_SOURCE[0]}")/bin" && pwd):$PATH
+export PATH
