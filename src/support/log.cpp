@@ -28,17 +28,38 @@ char written_path[path_capacity];
 
 void write_whole(HFILE file, const char* text, UINT length) { _lwrite(file, text, length); }
 
+// Whether this run has begun its crash-mode log: from then on the file is only appended to.
+bool crash_log_begun;
+
+// The crash-mode log, open at its end: made anew by the run's first line (an earlier run's
+// lines go); after that reopened, and made again only when it is gone, so a reopen that fails
+// loses that line but never the lines already written.
+HFILE open_crash_log()
+{
+    const char* path = fixed_drive_log_path();
+    if (crash_log_begun) {
+        const HFILE file = _lopen(path, OF_WRITE);
+        if (file != HFILE_ERROR) {
+            _llseek(file, 0, FILE_END);
+            return file;
+        }
+        if (path_exists(path)) return HFILE_ERROR;
+    }
+    const HFILE file = _lcreat(path, 0);
+    if (file != HFILE_ERROR) crash_log_begun = true;
+    return file;
+}
+
 // Crash mode: every line reaches the disk before the next one is made.
 void write_crash_line(const char* line, UINT length)
 {
     if (log_file == HFILE_ERROR) {
-        log_file = _lcreat(fixed_drive_log_path(), 0);
+        log_file = open_crash_log();
         if (log_file == HFILE_ERROR) return;
     }
     write_whole(log_file, line, length);
     _lclose(log_file);
-    log_file = _lopen(fixed_drive_log_path(), OF_WRITE);
-    if (log_file != HFILE_ERROR) _llseek(log_file, 0, FILE_END);
+    log_file = open_crash_log();
 }
 
 void start_buffer()

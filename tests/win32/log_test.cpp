@@ -99,4 +99,27 @@ TEST_F(Log, LongLinesAreCutNeverOverflow)
     EXPECT_EQ(file_text(log_path), std::string(511, 'a') + "\r\n" + expected_escapes + "\r\n");
 }
 
+// Crash mode: a line whose reopen fails is lost, the lines before it stay. Between close_log and
+// the next line nothing holds the log open, so a handle that denies writing makes the reopen fail.
+TEST_F(Log, CrashModeKeepsItsLinesWhenAReopenFails)
+{
+    setup.crash_mode = 1;
+    const char* path = fixed_drive_log_path();
+    write_file(path, "an earlier run's line\r\n");
+    log_line("first");
+    close_log();
+    HANDLE reader = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    log_line("lost");  // the log cannot be opened for writing: only this line goes
+    CloseHandle(reader);
+    log_line("second");
+    close_log();
+    EXPECT_EQ(file_text(path), "first\r\nsecond\r\n");
+    DeleteFileA(path);
+    log_line("after the file is gone");
+    close_log();
+    EXPECT_EQ(file_text(path), "after the file is gone\r\n");
+    DeleteFileA(path);
+}
+
 }  // namespace
