@@ -188,9 +188,9 @@ int install_if_newer(const char* staged_path, const char* destination)
     const std::uint32_t current = file_dos_time(destination);
     const std::uint32_t install = file_dos_time(staged_path);
     log_line("Existing file %s (current=%lu, install=%lu)", destination, current, install);
-    int result = 1;
-    if (install > current) result = CopyFileA(staged_path, destination, FALSE) != 0;
-    if (!DeleteFileA(staged_path)) result = 0;
+    const int result = install > current ? CopyFileA(staged_path, destination, FALSE) != 0 : 1;
+    // The staged copy goes in every case; one that cannot be deleted does not undo the install.
+    DeleteFileA(staged_path);
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <future>
 #include <sstream>
 #include <string>
@@ -161,6 +162,35 @@ protected:
     std::string source(const std::string& name) { return read_file(packages + "src\\" + name); }
     std::string installed(const std::string& name) { return read_file(target + "\\" + name); }
 };
+
+// If newer: the staged copy is deleted in every case, and one that cannot be deleted (held open
+// without delete sharing) leaves the result of the copy standing.
+TEST(InstallIfNewer, AStagedCopyThatCannotBeDeletedDoesNotUndoTheInstall)
+{
+    const std::string folder = "D:\\if_newer_" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string staged = folder + "\\staged.ini", destination = folder + "\\qel.ini";
+    std::ofstream(destination, std::ios::binary) << "old";
+    std::ofstream(staged, std::ios::binary) << "new";
+    HANDLE file = CreateFileA(staged.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME later;
+    SYSTEMTIME when{2030, 1, 0, 2, 3, 4, 6, 0};
+    SystemTimeToFileTime(&when, &later);
+    SetFileTime(file, nullptr, nullptr, &later);
+    ASSERT_FALSE(DeleteFileA(staged.c_str())) << "the open handle shares no delete";
+
+    EXPECT_EQ(install_if_newer(staged.c_str(), destination.c_str()), 1);
+    CloseHandle(file);
+    std::ifstream in(destination, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
+    in.close();
+    EXPECT_EQ(install_if_newer(staged.c_str(), destination.c_str()), 1) << "not newer: kept, and the copy deleted";
+    EXPECT_EQ(GetFileAttributesA(staged.c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileA(destination.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
 
 TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
 {
