@@ -37,6 +37,7 @@ struct number_list {
 
 struct package_member;
 struct member_table;
+struct deferred_move;
 
 struct run_state {
     module_handle app_instance;
@@ -100,6 +101,11 @@ struct run_state {
 
     std::uint16_t unzip_library_member;
     std::uint16_t deferred_move_count;
+    deferred_move* deferred_moves;  // newest first; freed by release_deferred_moves
+
+    // The last member's temporary archive, kept to be written over by the next (empty: none).
+    char spare_archive[path_capacity];
+    std::uint32_t spare_archive_size;
 };
 
 // A fresh state, as at the start of a run.

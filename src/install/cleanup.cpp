@@ -11,8 +11,6 @@
 #include "support/log.h"
 #include "support/memory.h"
 
-deferred_move* deferred_moves;
-
 namespace {
 
 bool is_dot_entry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
@@ -40,8 +38,8 @@ void add_deferred_move(const char* source, const char* destination)
     lstrcpynA(record->source, source, sizeof record->source);
     lstrcpynA(record->destination, destination, sizeof record->destination);
     record->move_flag = 1;
-    record->next = deferred_moves;
-    deferred_moves = record;
+    record->next = setup.deferred_moves;
+    setup.deferred_moves = record;
     ++setup.deferred_move_count;
 }
 
@@ -86,8 +84,8 @@ void apply_rule(const char* pattern, const char* rule)
 
 void release_deferred_moves()
 {
-    while (deferred_move* record = deferred_moves) {
-        deferred_moves = record->next;
+    while (deferred_move* record = setup.deferred_moves) {
+        setup.deferred_moves = record->next;
         free_block(record);
     }
     setup.deferred_move_count = 0;

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "app/run_state.h"
-#include "install/file_rename.h"
 #include "install/paths.h"
 #include "install/unzip_record.h"
 #include "package/package_format.h"
@@ -23,51 +22,27 @@ unsigned char unzip_command[unzip_record::size];
 
 constexpr int library_result_skipped = 49;
 
-char spare_archive[path_capacity];  // empty: none
-std::uint32_t spare_archive_size;    // its length in bytes
-// Where open files can be renamed, the spare stays open from its write until the next member
-// takes it over: an open, the first write's look-up of the handle and a close fewer per member,
-// each a request to the window server under Wine.
-HANDLE spare_handle = INVALID_HANDLE_VALUE;
-
 HANDLE as_handle(HFILE file) { return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)); }
-HFILE as_hfile(HANDLE file)
-{
-    return file == INVALID_HANDLE_VALUE ? HFILE_ERROR : static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));
-}
 
-// The spare archive, open to be written over from its start (the caller cuts it at its new end),
-// its name copied to `lies_at`; HFILE_ERROR when there is none or it cannot be opened, and then
-// it is gone. It keeps the name it was made under: a rename per member would be one more request
-// to the window server under Wine, and the name only matters once a member stops.
-// Not emptied by _lcreat: ext4 writes a file truncated to nothing out to the disk when it is
-// closed, and the next truncation waits for that write, so each member would cost both.
+// The spare archive (setup.spare_archive), opened to be written over from its start (the caller
+// cuts it at its new end), its name copied to `lies_at`; HFILE_ERROR when there is none or it
+// cannot be opened, and then it is gone. It keeps the name it was made under: a rename per member
+// would be one more request to the window server under Wine, and the name only matters once a
+// member stops. Not emptied by _lcreat: ext4 writes a file truncated to nothing out to the disk
+// when it is closed, and the next truncation waits for that write, so each member would cost both.
 HFILE take_spare_archive(char* lies_at)
 {
-    if (!spare_archive[0]) return HFILE_ERROR;
-    lstrcpynA(lies_at, spare_archive, path_capacity);
-    HANDLE file = spare_handle;
-    if (file != INVALID_HANDLE_VALUE)
-        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    else
-        file = CreateFileA(lies_at, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) DeleteFileA(lies_at);
-    spare_handle = INVALID_HANDLE_VALUE;
-    spare_archive[0] = '\0';
-    return as_hfile(file);
+    if (!setup.spare_archive[0]) return HFILE_ERROR;
+    lstrcpynA(lies_at, setup.spare_archive, path_capacity);
+    setup.spare_archive[0] = '\0';
+    const HFILE file = _lopen(lies_at, OF_READWRITE);
+    if (file == HFILE_ERROR) DeleteFileA(lies_at);
+    return file;
 }
 
-// A new archive that can be renamed while open: as _lcreat makes it, with DELETE access too.
-HFILE create_renamable_archive(const char* archive_path)
-{
-    return as_hfile(CreateFileA(archive_path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-// The output of write_out_member: open until closed or handed on. When the member stops, it is
-// closed and left under the member's own archive name, as if it had been made for this member
-// (a file already there is replaced, as _lcreat would have emptied it).
+// The output of write_out_member until it is closed. When the member stops, it is closed and
+// left under the member's own archive name, as if it had been made for this member (a file
+// already there is replaced, as _lcreat would have emptied it).
 struct member_output {
     HFILE file;
     const char* lies_at;
@@ -76,21 +51,17 @@ struct member_output {
     ~member_output()
     {
         if (done) return;
-        bool misnamed = lstrcmpiA(lies_at, member_archive) != 0;
-        if (file != HFILE_ERROR) {
-            if (misnamed && rename_open_file(as_handle(file), member_archive, true)) misnamed = false;
-            _lclose(file);
-        }
-        if (misnamed) {
+        if (file != HFILE_ERROR) _lclose(file);
+        if (lstrcmpiA(lies_at, member_archive) != 0) {
             DeleteFileA(member_archive);
             MoveFileA(lies_at, member_archive);
         }
     }
-    HFILE release()
+    int close()
     {
-        const HFILE kept = file;
+        const HFILE open = file;
         file = HFILE_ERROR;
-        return kept;
+        return _lclose(open);
     }
 };
 
@@ -206,24 +177,24 @@ int write_out_member(const package_member* member, const char* archive_path, con
 {
     // A direct member is written where it belongs: the space the archive took is freed first.
     if (direct) discard_spare_archive();
-    const std::uint32_t spare_size = spare_archive_size;
+    const std::uint32_t spare_size = setup.spare_archive_size;
     char lies_at[path_capacity];  // where this member's archive is written
     HFILE file = direct ? HFILE_ERROR : take_spare_archive(lies_at);
     const bool reused = file != HFILE_ERROR;
-    const bool keep_open = !direct && can_rename_open_file();
     if (reused) {
         // A file under this member's archive name would have been emptied and deleted with it.
         if (lstrcmpiA(lies_at, archive_path) && path_exists(archive_path)) DeleteFileA(archive_path);
     } else {
         lstrcpynA(lies_at, direct ? final_path : archive_path, sizeof lies_at);
-        file = keep_open ? create_renamable_archive(lies_at) : _lcreat(lies_at, 0);
+        file = _lcreat(lies_at, 0);
     }
     if (file == HFILE_ERROR) return fail(19);
     member_output output{file, lies_at, direct ? final_path : archive_path};
     if (!copy_member_bytes(file, member, dialog, base, divisor)) return 0;
     // Whatever of the last member's archive lay beyond this one's end goes.
     if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file))) return fail(20);
-    if (!keep_open && _lclose(output.release()) == HFILE_ERROR) return fail(20);
+    // Closed before the library has it: a library may open it by name with any sharing.
+    if (output.close() == HFILE_ERROR) return fail(20);
     pump_messages();
     if (setup.install_cancelled) return 0;
     if (direct) {
@@ -245,23 +216,18 @@ int write_out_member(const package_member* member, const char* archive_path, con
         }
         return fail(static_cast<std::uint16_t>(1000 + result));
     }
-    // A missing file must not pass as an empty member: its attributes say whether it is there.
-    WIN32_FILE_ATTRIBUTE_DATA found;
-    if (!GetFileAttributesExA(final_path, GetFileExInfoStandard, &found) ||
-        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || found.nFileSizeHigh ||
-        found.nFileSizeLow != member->unpacked_size)
-        return fail(21);
-    lstrcpynA(spare_archive, lies_at, sizeof spare_archive);
-    spare_archive_size = member->stored_size;
-    if (keep_open) spare_handle = as_handle(output.release());
+    // A missing file must not pass as an empty member, nor one another program holds open (a
+    // virus scanner) fail as if it were empty.
+    std::uint32_t unpacked = 0;
+    if (!size_of_present_file(final_path, unpacked) || unpacked != member->unpacked_size) return fail(21);
+    lstrcpynA(setup.spare_archive, lies_at, sizeof setup.spare_archive);
+    setup.spare_archive_size = member->stored_size;
     output.done = true;
     return 1;
 }
 
 void discard_spare_archive()
 {
-    if (spare_handle != INVALID_HANDLE_VALUE) CloseHandle(spare_handle);
-    spare_handle = INVALID_HANDLE_VALUE;
-    if (spare_archive[0]) DeleteFileA(spare_archive);
-    spare_archive[0] = '\0';
+    if (setup.spare_archive[0]) DeleteFileA(setup.spare_archive);
+    setup.spare_archive[0] = '\0';
 }

@@ -49,10 +49,10 @@ int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std:
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
                      const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor);
 
-// The last member's archive, kept on the disk (and open, where open files can be renamed) and
-// written over by the next member under the name it was made with, so that the install loop does
-// not create and delete a file per member: on an ext4 without a journal (where Wine runs here)
-// each deleted file slows every later file creation on that disk for a minute or more. Closed and
-// deleted here before anything else needs its space (a direct member, a copy to the system
-// folder or of a newer file, the game PIF) and when the loop ends; nothing when there is none.
+// The last member's archive (setup.spare_archive), kept on the disk, closed, and written over by
+// the next member under the name it was made with, so that the install loop does not create and
+// delete a file per member: on an ext4 without a journal (where Wine runs here) each deleted file
+// slows every later file creation on that disk for a minute or more. Deleted here before anything
+// else needs its space (a direct member, a copy to the system folder or of a newer file, the game
+// PIF) and when the loop ends; nothing when there is none.
 void discard_spare_archive();

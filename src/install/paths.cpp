@@ -146,6 +146,34 @@ std::uint32_t file_size_of(const char* path)
     return size == INVALID_FILE_SIZE ? 0 : size;
 }
 
+bool size_of_listed_file(const char* path, std::uint32_t& size)
+{
+    // A wildcard would let another file's entry stand in for this one.
+    if (find_char(path, '*') || find_char(path, '?')) return false;
+    WIN32_FIND_DATAA found;
+    const HANDLE listing = FindFirstFileA(path, &found);
+    if (listing == INVALID_HANDLE_VALUE) return false;
+    FindClose(listing);
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || found.nFileSizeHigh) return false;
+    size = found.nFileSizeLow;
+    return true;
+}
+
+bool size_of_present_file(const char* path, std::uint32_t& size)
+{
+    // One request where kernel32 has it (not the first Windows 95 release); else the listing.
+    using attributes_ex = BOOL(WINAPI*)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+    static const auto attributes = reinterpret_cast<attributes_ex>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFileAttributesExA")));
+    if (!attributes) return size_of_listed_file(path, size);
+    WIN32_FILE_ATTRIBUTE_DATA found;
+    if (!attributes(path, GetFileExInfoStandard, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        found.nFileSizeHigh)
+        return false;
+    size = found.nFileSizeLow;
+    return true;
+}
+
 int drive_has_room(int drive, std::uint32_t bytes)
 {
     char root[4];

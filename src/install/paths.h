@@ -40,6 +40,14 @@ std::uint32_t file_dos_time(const char* path);
 // The size of a file that opens unshared for reading; 0 when it is missing or held open.
 std::uint32_t file_size_of(const char* path);
 
+// The size of a file that is there, whether or not another program holds it open; false for a
+// missing file, a directory, a file of 4 GiB or more, or a name with wildcards. Takes
+// GetFileAttributesExA where kernel32 has it, else size_of_listed_file.
+bool size_of_present_file(const char* path, std::uint32_t& size);
+
+// The same from the file's directory entry (FindFirstFile), as on the first Windows 95 release.
+bool size_of_listed_file(const char* path, std::uint32_t& size);
+
 // Whether drive `drive` (0 is A:) can take `bytes` more: the clusters they need, counted as
 // ((bytes + sector) / sector + cluster_sectors) / cluster_sectors, must be strictly fewer than the
 // free clusters (bytes / 8192 when the drive reports no geometry). A failed query does not fit.

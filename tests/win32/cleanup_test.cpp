@@ -72,7 +72,7 @@ TEST_F(Cleanup, MoveRuleOnlyKeepsDeferredMoves)
     apply_rename_rules();
     EXPECT_EQ(setup.deferred_move_count, 2);
     strings records;
-    for (const deferred_move* move = deferred_moves; move; move = move->next)
+    for (const deferred_move* move = setup.deferred_moves; move; move = move->next)
         records.push_back(std::string(move->source) + ">" + move->destination + " " + std::to_string(move->move_flag));
     std::sort(records.begin(), records.end());
     EXPECT_EQ(records, (strings{"DATA\\M.DAT>" + path("target\\DATA\\M.DAT") + " 1",

@@ -61,6 +61,14 @@ pack nolibrary <<INI
 readme.txt = src/readme.txt
 INI
 
+# An outside library, already in the client's folder, unpacks several members in a row.
+pack outside <<INI
+[members]
+readme.txt = src/readme.txt
+help\\qelhelp.txt = src/help/qelhelp.txt
+update.txt = src/update.txt
+INI
+
 # Gauge: 12,000,000 bytes of which the delivered database is 3,000,000; and 20,000,000 bytes.
 head -c 9000000 /dev/zero >src/nine.bin
 head -c 3000000 /dev/zero >src/idb/three.db

@@ -192,6 +192,37 @@ TEST(InstallIfNewer, AStagedCopyThatCannotBeDeletedDoesNotUndoTheInstall)
     RemoveDirectoryA(folder.c_str());
 }
 
+// The unpacked file's size check: a file that is there counts whether or not another program
+// holds it open, and a missing one is not an empty member. Both ways of asking agree: the one
+// kernel32 may lack (GetFileAttributesExA) and the directory listing taken without it.
+TEST(UnpackedSize, AFileThatIsThereCountsAndNothingElseDoes)
+{
+    const std::string folder = "D:\\unpacked_size_" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::ofstream(folder + "\\five.txt", std::ios::binary) << "12345";
+    std::ofstream(folder + "\\empty.txt", std::ios::binary).flush();
+    CreateDirectoryA((folder + "\\sub").c_str(), nullptr);
+    HANDLE held = CreateFileA((folder + "\\five.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(file_size_of((folder + "\\five.txt").c_str()), 0u) << "held open: unshared opening fails";
+
+    for (auto* size_of : {&size_of_present_file, &size_of_listed_file}) {
+        std::uint32_t size = 99;
+        EXPECT_TRUE(size_of((folder + "\\five.txt").c_str(), size));
+        EXPECT_EQ(size, 5u);
+        EXPECT_TRUE(size_of((folder + "\\empty.txt").c_str(), size));
+        EXPECT_EQ(size, 0u);
+        EXPECT_FALSE(size_of((folder + "\\missing.txt").c_str(), size));
+        EXPECT_FALSE(size_of((folder + "\\sub").c_str(), size));
+        if (size_of == &size_of_listed_file) {
+            EXPECT_FALSE(size_of((folder + "\\fiv?.txt").c_str(), size)) << "a wildcard finds another file";
+        }
+    }
+    CloseHandle(held);
+    fs::remove_all(folder);
+}
+
 TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
 {
     // 20 characters: a 9-character name makes a path of 30, a 10-character one of 31.
@@ -293,6 +324,20 @@ TEST_F(InstallTest, UnzipLibraryFromTheClientsFolder)
     write_file(target + "\\dunzipnt.dll", no_export);
     EXPECT_EQ(install("nolibrary.pkg").result, 0);
     EXPECT_EQ(setup.fatal_error, 14);
+}
+
+// A library of the client's own may open the archive by name with the 16-bit-compatible calls
+// (OpenFile, compatibility sharing), as the stand-in dunzip32.dll does: each archive must be
+// closed by the time it is handed over, or the open is refused and the member fails with 1061.
+TEST_F(InstallTest, AnOutsideLibraryOpeningTheArchiveByNameUnpacksEveryMember)
+{
+    write_file(target + "\\dunzip32.dll", read_file("E:\\testbin\\standin\\dunzip32.dll"));
+    const outcome run = install("outside.pkg");
+    ASSERT_EQ(run.result, 1) << "fatal " << setup.fatal_error << "\n" << run.log;
+    EXPECT_EQ(installed("README.TXT"), source("readme.txt"));
+    EXPECT_EQ(installed("HELP\\QELHELP.TXT"), source("help\\qelhelp.txt"));
+    EXPECT_EQ(installed("UPDATE.TXT"), source("update.txt"));
+    EXPECT_TRUE(archives_in(target).empty());
 }
 
 TEST_F(InstallTest, GaugeRangeLeavesOutTheMergedDatabaseAndDividesLargePackages)
