@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "support/memory.h"
+#include "support/text_format.h"
 
 struct gid_index {
     std::unordered_map<std::uint32_t, record_entry*> entries;
@@ -255,8 +256,16 @@ int write_body_at(client_db* db, std::uint64_t offset, const void* data, std::ui
 int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
 {
     // Where a resynchronisation turned a place down for bytes behind the last whole record,
-    // cutting them off would change how the file reads: such a file takes no more records.
-    if (db->resync_horizon > db->tail_offset) return 0;
+    // cutting them off (or writing after them) would change how the file reads: such a file
+    // takes no more records. The install stops, as when the user gives up on a full disk, and
+    // the log says why: a merge must not go on as if the record had been written.
+    if (db->resync_horizon > db->tail_offset) {
+        char line[path_capacity + 96];
+        format_text(line, sizeof line, "Cannot add records to %s: its end is damaged", db->path);
+        host->log(line);
+        setup.install_cancelled = 1;
+        return 0;
+    }
     const char letter = upper(db->path[0]);
     while (!host->has_room(db->path, letter, needed)) {
         if (!host->ask_disk_full(letter)) {
@@ -269,7 +278,15 @@ int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
     if (db->file == no_db_file) return 0;
     std::uint32_t end = 0;
     if (!host->seek_end(db->file, &end)) return 0;
-    if (end != db->tail_offset && !host->set_length(db->file, db->tail_offset)) return 0;
+    if (end != db->tail_offset) {
+        // A cut header or a cut body, which no read returns: the new record takes their place,
+        // as written after them it could never be read. The log keeps what was dropped.
+        char line[path_capacity + 96];
+        format_text(line, sizeof line, "Dropping %lu bytes of a cut record at the end of %s",
+                    static_cast<unsigned long>(end - db->tail_offset), db->path);
+        host->log(line);
+        if (!host->set_length(db->file, db->tail_offset)) return 0;
+    }
     if (db->cut_off_entry) {
         // Its header is about to be overwritten; its body could never be read.
         db->cut_off_entry->header.offset = no_copy;

@@ -333,6 +333,8 @@ TEST_F(ClientDb, TailsCutOffByTheEndOfTheFileAreReplacedByTheNextAppend)
     EXPECT_EQ(db_record_count(db), 1u);
     ASSERT_EQ(db_write_text(db, 3, "three"), 1);
     EXPECT_EQ(db_record_header(db, 3)->offset, chain_end);
+    EXPECT_EQ(script.log, std::vector<std::string>{"Dropping 11 bytes of a cut record at the end of t.idx"});
+    EXPECT_EQ(setup.install_cancelled, 0);
     db_close(db);
     EXPECT_EQ(contents("t.idx").size(), chain_end + 26 + 5);
 
@@ -355,7 +357,7 @@ TEST_F(ClientDb, TailsCutOffByTheEndOfTheFileAreReplacedByTheNextAppend)
     db_close(db);
 }
 
-TEST_F(ClientDb, NoAppendCutsOffBytesThatAResynchronisationDependedOn)
+TEST_F(ClientDb, AFileWhoseResynchronisationReadItsCutTailTakesNoRecordAndStopsTheInstall)
 {
     bytes file = long_file();
     record(file, true, 1, "one");
@@ -369,9 +371,13 @@ TEST_F(ClientDb, NoAppendCutsOffBytesThatAResynchronisationDependedOn)
     write("h.idx", file);
     client_db* db = open("h.idx");
     EXPECT_EQ(body(db, 2), "xxxx");
+    script.log.clear();
+    // Refused, and not silently: the log says why and the install stops.
     EXPECT_EQ(db_write_text(db, 9, "x"), 0);
+    EXPECT_EQ(script.log, std::vector<std::string>{"Cannot add records to h.idx: its end is damaged"});
+    EXPECT_EQ(setup.install_cancelled, 1);
     db_close(db);
-    EXPECT_EQ(contents("h.idx"), file);
+    EXPECT_EQ(contents("h.idx"), file) << "not a byte changed";
 }
 
 // ---- a database inside another file ----
