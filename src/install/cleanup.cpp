@@ -15,6 +15,23 @@ namespace {
 
 bool is_dot_entry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
+// A path from the package that is joined to target_dir or windows_dir must stay inside it, under
+// the rule the member names keep; one that does not is left out, with a log line.
+bool stays_inside(const char* path, const char* action)
+{
+    if (is_safe_member_name(path)) return true;
+    log_line("Not %s %s: the name leads outside its folder", action, path);
+    return false;
+}
+
+// A rename rule names a file, never a path: no separator (an "*.EXT" rule's extension neither).
+bool is_name_rule(const char* pattern, const char* rule)
+{
+    if (!find_char(rule, '\\') && !find_char(rule, '/') && is_safe_member_name(rule)) return true;
+    log_line("Not renaming %s to %s: the name leads outside its folder", pattern, rule);
+    return false;
+}
+
 // The name a match of `rule` gets. "*.EXT": the found name up to and including its first dot, then
 // the rule from its third character on (a name without a dot keeps its name). "move": the found
 // name, for the deferred record. Anything else: the rule itself, for every match.
@@ -95,8 +112,10 @@ void prepare_destination()
 {
     log_line("Preparing dest dir");
     for (std::uint16_t i = 0; i < setup.prepare_dir_list.count; ++i) {
+        const char* directory = setup.prepare_dir_list.names[i];
+        if (!stays_inside(directory, "preparing")) continue;
         char path[path_capacity];
-        make_directory_path(target_path(path, setup.prepare_dir_list.names[i]));
+        make_directory_path(target_path(path, directory));
     }
     apply_rename_rules();
 }
@@ -111,6 +130,7 @@ void apply_rename_rules()
         char pattern[path_capacity], rule[path_capacity];
         lstrcpynA(pattern, setup.rename_list.first[index], path_capacity);
         lstrcpynA(rule, rule_text, path_capacity);
+        if (!stays_inside(pattern, "renaming") || !is_name_rule(pattern, rule)) continue;
         apply_rule(pattern, rule);
     }
 }
@@ -139,6 +159,7 @@ void delete_listed_files()
 void delete_matching_files(const char* base, const char* const* patterns, int count)
 {
     for (int i = 0; i < count; ++i) {
+        if (!stays_inside(patterns[i], "deleting")) continue;
         char full[path_capacity], directory[path_capacity];
         join_path(full, base, patterns[i], nullptr);
         path_directory(directory, full);

@@ -456,7 +456,10 @@ bool is_safe_member_name(std::string_view name)
     while (start <= name.size()) {
         std::size_t end = name.find_first_of("\\/", start);
         if (end == std::string_view::npos) end = name.size();
-        if (name.substr(start, end - start) == "..") return false;
+        // Windows drops the dots and blanks that end a name, so "..." or ".. " climbs as ".." does:
+        // no part of two or more characters that are all dots and blanks.
+        const std::string_view part = name.substr(start, end - start);
+        if (part.size() >= 2 && part.find_first_not_of(". ") == std::string_view::npos) return false;
         start = end + 1;
     }
     return true;

@@ -122,7 +122,8 @@ std::vector<unsigned char> encode_package_header(const run_state& state, const p
                                                  const std::vector<member_entry>& members);
 
 // A member name that stays inside the destination: not empty, no drive, no leading separator,
-// no ".." component (either slash counts as a separator).
+// no ".." component nor one that Windows reads as ".." ("...", ".. ": two or more characters, all
+// dots and blanks); either slash counts as a separator.
 bool is_safe_member_name(std::string_view name);
 
 // Appends to a list, growing its arrays (memory blocks).

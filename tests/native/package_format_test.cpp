@@ -242,9 +242,11 @@ TEST(PackageFormat, FixedTablesAndUnsafeNamesAreRefused)
     builds.insert(builds.begin() + static_cast<std::ptrdiff_t>(builds_at + 2), 130, 0);
     EXPECT_EQ(read_result(builds).error, 5) << "65 values would not fit the list";
 
-    for (const char* name : {"C:\\WINDOWS\\x.dll", "\\x.dll", "/x.dll", "..\\x.dll", "a\\..\\..\\x", "a/../b", "", ".."})
+    // "..." and ".. " are ".." to Windows, which drops the dots and blanks that end a name.
+    for (const char* name : {"C:\\WINDOWS\\x.dll", "\\x.dll", "/x.dll", "..\\x.dll", "a\\..\\..\\x", "a/../b", "", "..",
+                             "...", "a\\...\\b", ".. \\x.dll", ". .\\x"})
         EXPECT_EQ(read_result(encode(state, reserved, {{name, 1, 1}})).error, 6) << '"' << name << '"';
-    for (const char* name : {"a..b\\c", "system\\x.dll", "...", "idb\\merge.db"})
+    for (const char* name : {"a..b\\c", "system\\x.dll", ".x\\y", "idb\\merge.db", "a.\\b"})
         EXPECT_EQ(read_result(encode(state, reserved, {{name, 1, 1}})).error, 0) << name;
     EXPECT_EQ(read_result(encode(state, reserved, {{std::string("a\0b", 3), 1, 1}})).error, 6);
 }

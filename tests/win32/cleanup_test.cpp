@@ -114,4 +114,28 @@ TEST_F(Cleanup, DeletionListsTakeOnlyTheirFoldersMatches)
     EXPECT_TRUE(exists("win\\Z.TXT") && exists("win\\SUB\\W.TMP"));
 }
 
+// The folders, rename rules and deletion lists come from the package: any of them that would
+// reach outside target_dir or windows_dir is left out, each with a line in the log.
+TEST_F(Cleanup, PackageTextsThatLeadOutsideTheirFolderAreLeftOut)
+{
+    for (const char* name : {"outside\\KEEP.TXT", "outside\\KEEP.DAT", "win\\", "src\\A.TXT"}) make_file(name, "x");
+    std::strcpy(setup.windows_dir, path("win").c_str());
+    append_name(setup.prepare_dir_list, "..\\made");
+    append_pair(setup.rename_list, "..\\outside\\*.DAT", "*.OLD");
+    append_pair(setup.rename_list, "A.TXT", "..\\A.TXT");
+    append_pair(setup.rename_list, "A.TXT", "*.\\..\\B");
+    append_name(setup.windows_dir_deletions, "..\\outside\\*.*");
+    append_name(setup.target_dir_deletions, "...\\outside\\KEEP.TXT");
+    prepare_destination();
+    delete_listed_files();
+    EXPECT_EQ(logged(), (strings{"Preparing dest dir", "Not preparing ..\\made: the name leads outside its folder",
+                                 "Not renaming ..\\outside\\*.DAT: the name leads outside its folder",
+                                 "Not renaming A.TXT to ..\\A.TXT: the name leads outside its folder",
+                                 "Not renaming A.TXT to *.\\..\\B: the name leads outside its folder",
+                                 "Not deleting ..\\outside\\*.*: the name leads outside its folder",
+                                 "Not deleting ...\\outside\\KEEP.TXT: the name leads outside its folder"}));
+    EXPECT_TRUE(exists("outside\\KEEP.TXT") && exists("outside\\KEEP.DAT") && exists("src\\A.TXT"));
+    EXPECT_FALSE(exists("made") || exists("outside\\KEEP.OLD") || exists("A.TXT") || exists("target\\A.TXT"));
+}
+
 }  // namespace
