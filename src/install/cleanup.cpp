@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/run_state.h"
-#include "install/install_loop.h"
+#include "install/member_rules.h"
 #include "install/paths.h"
 #include "package/package_format.h"
 #include "support/log.h"

@@ -8,6 +8,7 @@
 #include "app/setup_sequence.h"
 #include "install/cleanup.h"
 #include "install/extract.h"
+#include "install/member_rules.h"
 #include "install/paths.h"
 #include "package/package_format.h"
 #include "resource_ids.h"
@@ -22,33 +23,7 @@ namespace {
 
 bool same_text(const char* a, const char* b) { return same_name(a, b); }
 
-// Equal without regard to case, or the pattern's part starts with the wildcard.
-bool part_matches(const char* pattern, const char* name)
-{
-    return pattern[0] == '*' || same_text(pattern, name);
-}
-
 }  // namespace
-
-int is_preserved(const char* name)
-{
-    const paired_name_list& list = setup.rename_list;
-    char name_directory[path_capacity], name_base[path_capacity], name_extension[path_capacity];
-    path_directory(name_directory, name);
-    path_base_name(name_base, name);
-    path_extension(name_extension, name);
-    for (int i = 0; i < list.count; ++i) {
-        if (list.second[i] && list.second[i][0]) continue;
-        const char* pattern = list.first[i];
-        char directory[path_capacity], base[path_capacity], extension[path_capacity];
-        path_directory(directory, pattern);
-        if (!same_text(directory, name_directory)) continue;
-        if (!part_matches(path_base_name(base, pattern), name_base)) continue;
-        path_extension(extension, pattern);
-        if (part_matches(extension, name_extension)) return 1;
-    }
-    return 0;
-}
 
 namespace {
 

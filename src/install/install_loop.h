@@ -6,10 +6,6 @@
 // cancelled). Leaves the current directory at target_dir and the progress dialog closed.
 int install_files();
 
-// The member name matches an entry of rename_list without a rule: same directory part, same
-// base name (first 8 bytes) and extension, where a leading "*" matches any.
-int is_preserved(const char* name);
-
 // A staged system file (target_dir\name) goes to windows_dir\SYSTEM unless the system directory
 // already has one; the staged copy is deleted. 1 done.
 int install_system_file(const char* staged_path);
