@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/run_state.h"
+#include "support/text_format.h"
 
 namespace {
 
@@ -40,7 +41,6 @@ const char* take_word_argument(const char* after_letter, char (&buffer)[path_cap
     return end;
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 
@@ -55,7 +55,7 @@ void parse_command_line(const char* text, path_exists_test exists, print_text pr
             p = skip_word(p);
             continue;
         }
-        const char letter = upper(p[1]);
+        const char letter = ascii_upper(p[1]);
         if (!p[1]) return;  // a lone introducer at the end
         const char* after_letter = p + 2;
         switch (letter) {

@@ -92,16 +92,9 @@ void free_handle(client_db* db)
     free_block(db);
 }
 
-void copy_bounded(char* out, const char* text, std::size_t capacity)
-{
-    const std::size_t length = strnlen(text, capacity - 1);
-    std::memcpy(out, text, length);
-    out[length] = '\0';
-}
 
 bool is_separator(char c) { return c == '\\' || c == '/' || c == ':'; }
 
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Reads through a window of up to 32768 bytes of the file, so that a scan makes one file call per
 // window instead of two per header.
@@ -266,7 +259,7 @@ int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
         setup.install_cancelled = 1;
         return 0;
     }
-    const char letter = upper(db->path[0]);
+    const char letter = ascii_upper(db->path[0]);
     while (!host->has_room(db->path, letter, needed)) {
         if (!host->ask_disk_full(letter)) {
             give_up_on_disk_space();
@@ -385,7 +378,7 @@ void db_index_path(char* out, const char* path)
         if (path[i] == '.') dot = i;
     // No extension: no index file. An extension "ind" would name the database itself.
     if (dot == length || dot + 1 == length) return;
-    if (length - dot - 1 == 3 && upper(path[dot + 1]) == 'I' && upper(path[dot + 2]) == 'N' && upper(path[dot + 3]) == 'D')
+    if (length - dot - 1 == 3 && ascii_upper(path[dot + 1]) == 'I' && ascii_upper(path[dot + 2]) == 'N' && ascii_upper(path[dot + 3]) == 'D')
         return;
     std::memcpy(out, path, dot + 1);
     std::memcpy(out + dot + 1, "ind", 4);
@@ -414,7 +407,7 @@ int db_open_observed(const char* path, client_db** out, const db_scan_observer* 
     client_db* db = new_handle();
     db->file = file;
     db->read_only = read_only;
-    copy_bounded(db->path, path, sizeof db->path);
+    copy_bounded(db->path, sizeof db->path, path);
     if (!read_only) db_index_path(db->index_path, path);
 
     std::uint32_t length = 0;
@@ -449,7 +442,7 @@ int db_open_embedded(const char* name, client_db** out, std::uint32_t start, std
     db->long_headers = 1;
     db->read_only = 1;
     db->embedded = 1;
-    copy_bounded(db->path, name ? name : "", sizeof db->path);
+    copy_bounded(db->path, sizeof db->path, name);
     std::uint64_t end = std::uint64_t{start} + length;
     if (end > largest_offset) end = largest_offset;
     db->end_limit = static_cast<std::uint32_t>(end);

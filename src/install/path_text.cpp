@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/run_state.h"
+#include "support/text_format.h"
 
 namespace {
 
@@ -212,5 +213,5 @@ const char* text_tail(const char* text, std::size_t max_bytes)
 void ascii_upper_case(char* text)
 {
     for (char* p = text; *p; p += char_length(p))
-        if (!lead_at(p) && *p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+        if (!lead_at(p)) *p = ascii_upper(*p);
 }

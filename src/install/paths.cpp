@@ -11,26 +11,12 @@
 #include "resource_ids.h"
 #include "support/memory.h"
 #include "support/strings.h"
+#include "support/text_format.h"
 #include "ui/dialogs.h"
 
 namespace {
 
-void append_bounded(char* buffer, const char* text)
-{
-    const std::size_t used = std::strlen(buffer);
-    const std::size_t room = path_capacity - 1 - used;
-    const std::size_t length = strnlen(text, room);
-    std::memcpy(buffer + used, text, length);
-    buffer[used + length] = '\0';
-}
-
 bool system_lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
-
-void copy_path(char (&buffer)[path_capacity], const char* path)
-{
-    std::strncpy(buffer, path, path_capacity - 1);
-    buffer[path_capacity - 1] = '\0';
-}
 
 // Names are ANSI; only file calls switched to the OEM set need the OEM form, and an OEM name
 // handed to an ANSI call would miss every file with an accented name.
@@ -44,7 +30,7 @@ struct file_call_name {
     char text[path_capacity];
     explicit file_call_name(const char* path)
     {
-        copy_path(text, path);
+        copy_bounded(text, path_capacity, path);
         to_file_call_set(text);
     }
 };
@@ -68,9 +54,10 @@ char* join_path(char* out, ...)
     va_start(parts, out);
     while (const char* part = va_arg(parts, const char*)) {
         if (!*part) continue;
-        if (work[0]) append_bounded(work, "\\");
-        append_bounded(work, part);
-        strip_trailing_backslash(work);
+        // The one character-safe join; once a part is cut, the later ones are dropped with it.
+        const std::size_t whole = std::strlen(work) + (work[0] ? 1 : 0) + std::strlen(part);
+        join_path_text(work, {work, part});
+        if (std::strlen(work) + 1 < whole) break;
     }
     va_end(parts);
     if (!out) out = static_cast<char*>(alloc_block(static_cast<std::uint32_t>(std::strlen(work) + 1)));
@@ -83,7 +70,7 @@ char* target_path(char* out, const char* relative) { return target_path_text(out
 int make_directory_path(const char* path)
 {
     char buffer[path_capacity];
-    copy_path(buffer, path);
+    copy_bounded(buffer, path_capacity, path);
     // The drive prefix (letter, colon, backslash) is never created.
     char* rest = buffer;
     if (buffer[0] && buffer[1] == ':') rest = buffer + (buffer[2] ? 3 : 2);

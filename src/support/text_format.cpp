@@ -1,5 +1,7 @@
 #include "support/text_format.h"
 
+#include <cstring>
+
 #include <climits>
 #include <cstdint>
 
@@ -232,4 +234,12 @@ std::size_t escape_log_text(const char* text, char* out, std::size_t capacity)
     }
     out[written] = '\0';
     return written;
+}
+
+void copy_bounded(char* out, std::size_t capacity, const char* text)
+{
+    if (!text) text = "";
+    const std::size_t length = strnlen(text, capacity - 1);
+    std::memcpy(out, text, length);
+    out[length] = '\0';
 }

@@ -43,6 +43,12 @@
 int format_text_v(char* out, std::size_t capacity, const char* format, std::va_list args);
 int format_text(char* out, std::size_t capacity, const char* format, ...);
 
+// Copies at most capacity - 1 bytes of `text` (a null text is empty) and a NUL; capacity > 0.
+void copy_bounded(char* out, std::size_t capacity, const char* text);
+
+// The ASCII letter's capital; any other byte as it is.
+inline char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 // Escapes one log line: line feed -> backslash n, carriage return -> backslash r, bytes 32..126 copied,
 // any other byte -> backslash and its value as three decimal digits ("\009", "\233"). Writes at most
 // capacity - 1 characters and a NUL; an escape is never cut in half (it is left out whole when it does

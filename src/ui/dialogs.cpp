@@ -20,13 +20,6 @@ modeless_slot modeless_dialogs[modeless_dialog_slots];
 char dialog_text[dialog_text_capacity];
 char edit_text[edit_text_capacity];
 
-void copy_bounded(char* out, int capacity, const char* text)
-{
-    if (!text) text = "";
-    const std::size_t length = strnlen(text, capacity - 1);
-    std::memcpy(out, text, length);
-    out[length] = '\0';
-}
 
 bool route_dialog_message(MSG* message)
 {
