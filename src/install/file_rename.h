@@ -1,7 +1,7 @@
 // Renaming a file through the handle that has it open (opened with DELETE access), with
 // NtSetInformationFile where the system has it (the NT family and Wine): MoveFile would open the
 // file once more by its name. The Windows 95 family has no such call; there `can_rename_open_file`
-// is false and callers rename by name. Shared by SETUP.EXE and the unzip library.
+// is false and callers rename by name. Used by the unzip library for the file it unpacks.
 #pragma once
 
 #include <windows.h>
