@@ -8,3 +8,9 @@ run_state initial_run_state()
 }
 
 run_state setup = initial_run_state();
+
+void give_up_on_disk_space()
+{
+    setup.install_cancelled = 1;
+    if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
+}

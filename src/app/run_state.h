@@ -112,3 +112,7 @@ struct run_state {
 run_state initial_run_state();
 
 extern run_state setup;
+
+// The user gave up on a full disk: the install stops, and the low-space program is offered
+// when the package names one.
+void give_up_on_disk_space();

@@ -199,12 +199,6 @@ int scan_chain(client_db* db, window_reader& in, std::uint32_t start, const db_s
     return 0;
 }
 
-void give_up_on_disk_space()
-{
-    setup.install_cancelled = 1;
-    if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
-}
-
 // Writes at `offset` in chunks of at most 32768 bytes; a short write is taken back and, after
 // string 34050, written again whole from the same place. 1 written, 0 given up.
 int write_at(client_db* db, std::uint64_t offset, const void* data, std::uint32_t count)

@@ -27,45 +27,7 @@ bool same_text(const char* a, const char* b) { return same_name(a, b); }
 
 namespace {
 
-enum class install_rule { plain, system, if_newer };
-
-// Where one member goes.
-struct member_place {
-    install_rule rule;
-    char directory[path_capacity];    // made before the member is written
-    char final_path[path_capacity];   // where the unpacked file lands
-    char real_path[path_capacity];    // if-newer: the file it may replace
-};
-
 void upper_case(char* text) { CharUpperA(text); }
-
-void find_place(const char* name, member_place& place)
-{
-    char directory_part[path_capacity], first_component[path_capacity];
-    path_directory(directory_part, name);
-    first_path_component(first_component, directory_part);
-    const char* file_name = path_file_name(name);
-    place.real_path[0] = '\0';
-    if (same_text(directory_part, "SYSTEM")) {
-        place.rule = install_rule::system;
-        std::strcpy(place.directory, setup.target_dir);
-        join_path(place.final_path, setup.target_dir, file_name, nullptr);
-        if (std::strlen(place.final_path) <= 30) upper_case(place.final_path);
-    } else if (same_text(first_component, "IF_NEWER")) {
-        place.rule = install_rule::if_newer;
-        join_path(place.directory, setup.target_dir, "if_newer", nullptr);
-        join_path(place.final_path, place.directory, file_name, nullptr);
-        upper_case(place.final_path);
-        target_path(place.real_path, name + 9);  // past "if_newer\"
-    } else {
-        place.rule = install_rule::plain;
-        target_path(place.directory, directory_part);
-        // Kept as the member and the folder spell it (the dialog still shows it upper-cased): the
-        // system ignores case, but under Wine a path spelt otherwise than on the disk is looked up
-        // by reading each folder on the way, on every use.
-        target_path(place.final_path, name);
-    }
-}
 
 // The current file as the dialog shows it: the whole upper-cased path up to 30 characters,
 // else the file name (system, if newer) or "..." and the path's last 24 bytes (plain).
@@ -106,6 +68,7 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
         if (!GetTempFileNameA(setup.target_dir, "dec", index, archive_path)) archive_path[0] = '\0';
         member_place place;
         find_place(name, place);
+        if (place.upper_case_final) upper_case(place.final_path);
         show_current_file(text, place);
         if (same_text(name, short_resource_text(STR_GAME_PROGRAM))) {
             discard_spare_archive();

@@ -208,7 +208,6 @@ int write_with_retry(int file, const void* buffer, std::uint16_t count)
         _llseek(file, position, FILE_BEGIN);
         if (!ask_more_disk_space()) break;
     }
-    setup.install_cancelled = 1;
-    if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
+    give_up_on_disk_space();
     return 0;
 }

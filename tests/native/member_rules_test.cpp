@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "app/run_state.h"
 #include "package/package_format.h"
 
@@ -41,3 +43,33 @@ TEST_F(MemberRules, PatternsWithoutARulePreserveByDirectoryBaseNameAndExtension)
 TEST_F(MemberRules, AnEmptyListPreservesNothing) { EXPECT_FALSE(is_preserved("readme.txt")); }
 
 }  // namespace
+
+TEST_F(MemberRules, PlacesFollowTheMembersFirstFolder)
+{
+    std::strcpy(setup.target_dir, "C:\\QEL");
+    member_place place{};
+
+    find_place("system\\qelhlp.dll", place);
+    EXPECT_EQ(place.rule, install_rule::system);
+    EXPECT_STREQ(place.directory, "C:\\QEL");
+    EXPECT_STREQ(place.final_path, "C:\\QEL\\qelhlp.dll");
+    EXPECT_TRUE(place.upper_case_final);
+    EXPECT_STREQ(place.real_path, "");
+
+    find_place("System\\a_name_long_enough_to_pass_thirty.dll", place);
+    EXPECT_EQ(place.rule, install_rule::system);
+    EXPECT_FALSE(place.upper_case_final) << "past 30 characters the name keeps its spelling";
+
+    find_place("if_newer\\data\\map.dat", place);
+    EXPECT_EQ(place.rule, install_rule::if_newer);
+    EXPECT_STREQ(place.directory, "C:\\QEL\\if_newer");
+    EXPECT_STREQ(place.final_path, "C:\\QEL\\if_newer\\map.dat");
+    EXPECT_STREQ(place.real_path, "C:\\QEL\\data\\map.dat");
+    EXPECT_TRUE(place.upper_case_final);
+
+    find_place("system\\sub\\x.dll", place);
+    EXPECT_EQ(place.rule, install_rule::plain) << "only members right in SYSTEM go to the folder itself";
+    EXPECT_STREQ(place.directory, "C:\\QEL\\system\\sub");
+    EXPECT_STREQ(place.final_path, "C:\\QEL\\system\\sub\\x.dll");
+    EXPECT_FALSE(place.upper_case_final);
+}
