@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "app/run_state.h"
-#include "app/setup_sequence.h"
+#include "ui/prompts.h"
 #include "resource_ids.h"
 #include "ui/dialogs.h"
 #include "ui/frame.h"

@@ -58,6 +58,14 @@ create)
     wine reg add 'HKLM\Software\Wine\Drives' /v e: /t REG_SZ /d cdrom /f >/dev/null 2>&1
   fi
   wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win98 /f >/dev/null 2>&1
+  # The drive service reads the drive types when it starts: start the session again, so that E:
+  # is a CD-ROM from the first program on and a search of the fixed drives passes it by.
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  wineserver -p >/dev/null 2>&1 </dev/null
+  # The services start again with the first program; started here, they hold /dev/null, not
+  # the output of a test that captures a later program's.
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
   echo "prefix ready: $WINEPREFIX (drives: $(ls "$WINEPREFIX/dosdevices" | tr '\n' ' '))"
   ;;
 stop)

@@ -50,6 +50,10 @@ struct run_state {
     int setup_aborted;
     int install_cancelled;
     int search_stopped;
+    // The search for the installed client: the best acceptable directory so far and the DOS
+    // date-time of its main database (0: none accepted yet).
+    char best_client_dir[path_capacity];
+    std::uint32_t best_client_time;
     int restart_windows;
     int next_disk_started;
     int offer_low_space_program;

@@ -1,10 +1,17 @@
-// The setup sequence: settles the client's directory and runs the install stage.
+// The setup sequence: settles the client's directory, checks the space and runs the install stage.
+// Its outcome is in the run state: setup_aborted, install_cancelled, fatal_error.
 #pragma once
-
-#include <windows.h>
 
 void run_setup_sequence();
 
-// The progress dialogs 200 and 220: Cancel (220 only) asks string 34006 and, on Yes, sets
-// install_cancelled; the install loop stops before its next member.
-INT_PTR CALLBACK install_progress_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+// Dialog 215 or 208 with target_dir proposed: 1 with target_dir replaced by the accepted
+// directory, 0 when the user left with 406.
+int ask_target_dir(unsigned template_id, const char* text);
+
+// 1 when the update fits on target_dir's drive; else the retry box until it fits (1) or the
+// user cancels (0).
+int check_space_for_update();
+
+// The members, the database merge, the deletion lists and the Program Manager item. 1 when the
+// files and the merge succeeded.
+int install_stage();

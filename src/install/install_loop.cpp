@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/run_state.h"
-#include "app/setup_sequence.h"
 #include "install/cleanup.h"
 #include "install/extract.h"
 #include "install/member_rules.h"
@@ -18,6 +17,7 @@
 #include "support/text_format.h"
 #include "ui/dialogs.h"
 #include "ui/gauge.h"
+#include "ui/prompts.h"
 
 namespace {
 

@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include "app/run_state.h"
+#include "resource_ids.h"
 #include "support/memory.h"
+#include "support/strings.h"
 
 namespace {
 
@@ -38,9 +41,11 @@ LONG reg_find_value(HKEY key, const char* value, char* buffer, DWORD capacity)
             if ((result == ERROR_SUCCESS || result == ERROR_INSUFFICIENT_BUFFER) && lstrcmpiA(name, value) == 0) {
                 // Whatever the type, the data is taken as text up to its first NUL, cut to the buffer.
                 const DWORD length = static_cast<DWORD>(strnlen(reinterpret_cast<char*>(data), data_size));
-                const DWORD kept = length < capacity ? length : capacity - 1;
-                std::memcpy(buffer, data, kept);
-                buffer[kept] = '\0';
+                if (capacity > 0) {
+                    const DWORD kept = length < capacity ? length : capacity - 1;
+                    std::memcpy(buffer, data, kept);
+                    buffer[kept] = '\0';
+                }
                 break;
             }
         }
@@ -83,4 +88,25 @@ LONG reg_read_string(HKEY root, const char* subkey, const char* value, char* buf
     if ((found == ERROR_NO_MORE_ITEMS || found == ERROR_FILE_NOT_FOUND) && create)
         reg_write_string(root, subkey, value, buffer);
     return found;
+}
+
+LONG reg_update_string(HKEY root, const char* subkey, const char* value, const char* text)
+{
+    char current[path_capacity] = "";
+    const LONG read = reg_read_string(root, subkey, value, current, sizeof current, 0);
+    if (read == ERROR_SUCCESS) {
+        if (lstrcmpiA(text, current) < 0 && lstrcmpiA(value, "Revision") == 0) {
+            if (MessageBoxA(nullptr, resource_text(1, STR_NEWER_QEL_REGISTERED), short_resource_text(STR_PRODUCT_CAPTION),
+                            MB_YESNO | MB_ICONINFORMATION) != IDYES)
+                return ERROR_SUCCESS;
+        }
+        return reg_write_string(root, subkey, value, text);
+    }
+    if (read == ERROR_FILE_NOT_FOUND) {
+        key_closer created{};
+        if (!root || create_key(root, subkey, &created.key) != ERROR_SUCCESS) return 1;
+        return reg_write_string(root, subkey, value, text) == ERROR_SUCCESS ? 0 : 1;
+    }
+    if (read == ERROR_NO_MORE_ITEMS) return reg_write_string(root, subkey, value, text);
+    return read;
 }

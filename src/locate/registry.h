@@ -8,5 +8,8 @@
 // key or value is created with the buffer's current text as its value.
 LONG reg_read_string(HKEY root, const char* subkey, const char* value, char* buffer, DWORD capacity, int create);
 LONG reg_write_string(HKEY root, const char* subkey, const char* value, const char* text);
+// Writes `text` unless it would lower a "Revision" value (compared without regard to case) and
+// the user, asked with string 35000, declines; 0 when written or declined.
+LONG reg_update_string(HKEY root, const char* subkey, const char* value, const char* text);
 // Finds a value by listing the key's values (names compared without regard to case).
 LONG reg_find_value(HKEY key, const char* value, char* buffer, DWORD capacity);

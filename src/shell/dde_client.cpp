@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/run_state.h"
+#include "support/log.h"
 
 namespace {
 
@@ -26,4 +27,10 @@ std::uint16_t register_dde_client()
 int unregister_dde_client()
 {
     return UnregisterClassA(dde_client_class_name, setup.app_instance);
+}
+
+int add_progman_item(const char*, const char*, const char*)
+{
+    log_line("Program Manager item: not in this build");
+    return 1;
 }

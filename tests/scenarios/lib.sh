@@ -33,17 +33,32 @@ check() {
 # The number of dialogs and message boxes a transcript records.
 windows_in() { grep -c '^window .*class "#32770"' "$1" || true; }
 
+# in_order FILE TEXT...: each text occurs in the file, each on a line after the previous one's.
+in_order() {
+  local file=$1 from=0 at
+  shift
+  for text in "$@"; do
+    at=$(tail -n +$((from + 1)) "$file" | grep -nF -m1 -- "$text" | cut -d: -f1) || return 1
+    [ -n "$at" ] || return 1
+    from=$((from + at))
+  done
+}
+
 has_line() { grep -qF -- "$2" "$1"; }
 lacks_line() { ! grep -qF -- "$2" "$1" 2>/dev/null; }
 
 # robot TRANSCRIPT STEP... -- PROGRAM ARGS...: runs PROGRAM under the robot; the transcript lands
-# in $work/TRANSCRIPT. Steps are given without "--step".
+# in $work/TRANSCRIPT. Steps are given without "--step"; "pass-by:ID" gives the robot --pass-by ID
+# (a window with control ID, such as the search dialog's 1001, takes no step).
 robot() {
   local transcript=$1
   shift
   local args=()
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do
-    args+=(--step "$1")
+    case $1 in
+      pass-by:*) args+=(--pass-by "${1#pass-by:}") ;;
+      *) args+=(--step "$1") ;;
+    esac
     shift
   done
   shift

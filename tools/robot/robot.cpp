@@ -1,7 +1,8 @@
 // robot.exe - runs a Win32 program, writes down every window it shows and answers its dialogs
 // with a fixed list of steps, so that end-to-end tests can drive the GUI under Wine.
 //
-//   robot.exe [--transcript FILE] [--timeout MS] [--shots DIR] [--step STEP]... -- PROGRAM [ARGS...]
+//   robot.exe [--transcript FILE] [--timeout MS] [--shots DIR] [--pass-by ID]... [--step STEP]...
+//             -- PROGRAM [ARGS...]
 //
 // Steps: press:ID  close  key:VK  type:ID:TEXT  wait   (see usage_text below).
 // Exit code: 0 when the program ended by itself, 3 after a time-out, 2 for bad usage or a
@@ -30,14 +31,16 @@
 namespace {
 
 const char usage_text[] =
-    "usage: robot.exe [--transcript FILE] [--timeout MS] [--shots DIR] [--step STEP]... -- PROGRAM [ARGS...]\n"
+    "usage: robot.exe [--transcript FILE] [--timeout MS] [--shots DIR] [--pass-by ID]... [--step STEP]... -- PROGRAM [ARGS...]\n"
     "steps, applied in order, each to the next new window of PROGRAM that has a button:\n"
     "  press:ID      click the button with control id ID\n"
     "  close         the window's close box (SC_CLOSE)\n"
     "  key:VK        key down and up of virtual key VK (decimal) on the focused control;\n"
     "                if the window stays, the next step applies to it too\n"
     "  type:ID:TEXT  set the text of control ID; the next step applies to the same window\n"
-    "  wait          take the window but do nothing\n";
+    "  wait          take the window but do nothing\n"
+    "--pass-by ID: a window with a control of that id is recorded but takes no step (a progress\n"
+    "  window that may come and go too fast for a step of its own)\n";
 
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 2;
@@ -324,6 +327,7 @@ struct Options {
     std::string shots;
     DWORD timeout = 20000;
     std::vector<Step> steps;
+    std::vector<int> pass_by;          // control ids of windows that take no step
     std::vector<std::string> command;  // PROGRAM and its ARGS
 };
 
@@ -414,8 +418,13 @@ private:
         recorded_.push_back(h);
         last_window_ = GetTickCount();
         record(h, ++windows_);
-        if (next_ < opt_.steps.size() && has_button(h))
+        if (next_ < opt_.steps.size() && has_button(h) && !passed_by(h))
             answer(h);
+    }
+
+    bool passed_by(HWND h) const
+    {
+        return std::any_of(opt_.pass_by.begin(), opt_.pass_by.end(), [h](int id) { return child_with_id(h, id); });
     }
 
     void record(HWND h, int number)
@@ -563,7 +572,7 @@ int parse_args(int argc, char** argv, Options& opt)
             ++i;
             break;
         }
-        if (a == "--transcript" || a == "--shots" || a == "--timeout" || a == "--step") {
+        if (a == "--transcript" || a == "--shots" || a == "--timeout" || a == "--step" || a == "--pass-by") {
             if (i + 1 >= argc)
                 return bad_usage((a + " needs a value").c_str());
             const char* v = argv[++i];
@@ -576,6 +585,11 @@ int parse_args(int argc, char** argv, Options& opt)
                 if (!parse_int(v, 1, 3600000, ms))
                     return bad_usage("--timeout wants milliseconds");
                 opt.timeout = static_cast<DWORD>(ms);
+            } else if (a == "--pass-by") {
+                int id = 0;
+                if (!parse_int(v, -32768, 65535, id))
+                    return bad_usage("--pass-by wants a control id");
+                opt.pass_by.push_back(id);
             } else {
                 Step s;
                 if (!parse_step(v, s))
