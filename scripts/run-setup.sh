@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# The main job: builds everything, packs the sample update (samples/update) into a SETUP.EXE with
-# qelpack, lists it, and runs it under Wine as a user would, from drive D: of a fresh prefix,
-# against the sample client folder D:\QEL (arguments replace the default "-T D:\QEL").
+# The main job: builds everything, lays out the sample client installation in D:\QEL of a fresh
+# prefix (recorded in the registry as the client's directory), packs the sample update
+# (samples/update) into D:\QELUPD\SETUP.EXE with qelpack, and runs it under Wine as a user would:
+#   run-setup.sh              the interactive update: the client is found through the registry,
+#                             then the welcome dialog (Update), the progress and closing dialogs
+#   run-setup.sh -T 'D:\QEL' -D the unattended update: no dialog on success
+# (any arguments are handed to SETUP.EXE as they stand).
 # With DISPLAY set it runs on that display and you answer its windows; without, it runs on an
 # Xvfb display of its own, the robot answers and a screenshot of each window is kept.
-# Afterwards it prints where update.log and the screenshots are, and the log itself.
+# Afterwards it prints the robot's transcript, the files of D:\QEL that changed (name, size
+# before and after), update.log and the screenshots' paths.
 # Where the host runs no 32-bit programs (or QEL_WIN32=off), the 64-bit build of the same
 # sources runs instead, and the first line says so.
 set -euo pipefail
@@ -32,30 +37,45 @@ export WINEPREFIX=$demo/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 bash "$root/scripts/wine-prefix.sh" create "$demo" "$build" >/dev/null
 trap 'bash "$root/scripts/wine-prefix.sh" stop "$demo"; [ -n "${QEL_XVFB_PID:-}" ] && kill $QEL_XVFB_PID 2>/dev/null; true' EXIT
 
-mkdir -p "$demo/drive_d/QELUPD" "$demo/drive_d/shots" "$demo/drive_d/QEL"
+mkdir -p "$demo/drive_d/QELUPD" "$demo/drive_d/shots"
+client=$demo/drive_d/QEL
+bash "$root/scripts/sample-client.sh" "$client" "$build" "$root/build/native" 'D:\QEL'
 qelpack=$root/build/native/tools/qelpack/qelpack
 "$qelpack" build "$root/samples/update/manifest.ini" -o "$demo/drive_d/QELUPD/SETUP.EXE" --stub "$build/src/SETUP.EXE"
 echo "== the package (qelpack list)"
 "$qelpack" list "$demo/drive_d/QELUPD/SETUP.EXE"
-[ $# -gt 0 ] || set -- -T 'D:\QEL'
+
+# Name and size of every file of the client's folder, for the comparison afterwards.
+listing() { (cd "$client" && find . -type f -printf '%P %s\n' | sort); }
+listing >"$demo/before.txt"
 
 cd "$demo/drive_d"  # a working directory on a Windows drive
 echo "== running D:\\QELUPD\\SETUP.EXE $*"
 if [ -n "$interactive" ]; then
   wine 'D:\QELUPD\SETUP.EXE' "$@" || true
 else
-  wine 'E:\tools\robot\robot.exe' --transcript 'D:\shots\transcript.txt' --shots 'D:\shots' \
-    --step press:408 -- 'D:\QELUPD\SETUP.EXE' "$@" || true
+  # The machine check, the welcome dialog's Update, then the closing dialog (or, without
+  # them, whatever comes: an unused answer is only noted). The search dialog takes none.
+  wine 'E:\tools\robot\robot.exe' --transcript 'D:\shots\transcript.txt' --shots 'D:\shots' --timeout 60000 \
+    --pass-by 1001 --step press:408 --step press:401 --step press:408 -- 'D:\QELUPD\SETUP.EXE' "$@" || true
   for bmp in "$demo"/drive_d/shots/*.bmp; do
     [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
   done
   echo "== what the program showed (robot transcript)"
   cat "$demo/drive_d/shots/transcript.txt"
+fi
+
+echo "== files of D:\\QEL that changed (size before -> after)"
+listing >"$demo/after.txt"
+join -a1 -a2 -e '-' -o 0,1.2,2.2 "$demo/before.txt" "$demo/after.txt" |
+  awk '$2 != $3 { printf "  %-24s %8s -> %s\n", $1, $2, $3; n++ } END { if (!n) print "  (none)" }'
+
+log=$client/update.log
+[ -f "$log" ] || log=$(find "$demo/prefix/drive_c" -maxdepth 1 -iname update.log 2>/dev/null | head -n 1)
+echo "== update.log: ${log:-not written}"
+[ -n "$log" ] && cat "$log"
+if [ -z "$interactive" ]; then
   echo "== screenshots"
   ls "$demo"/drive_d/shots/*.png 2>/dev/null || echo "(none)"
 fi
-
-log=$(find "$demo/prefix/drive_c" "$demo/drive_d" -maxdepth 3 -iname update.log 2>/dev/null | head -n 1)
-echo "== update.log: ${log:-not written}"
-[ -n "$log" ] && cat "$log"
 true
