@@ -28,9 +28,16 @@ struct directory_identity {
 // Each level adds at least a backslash and one character to a path of at most 259.
 constexpr int deepest_level = path_capacity / 2 + 1;
 
+// A directory on the way down; its identity is asked only when a link is met below it.
+struct ancestor {
+    const char* path;
+    bool asked, known;
+    directory_identity identity;
+};
+
 struct search_path {
     HWND dialog;
-    directory_identity ancestors[deepest_level];
+    ancestor ancestors[deepest_level];
     int depth;
 };
 
@@ -82,7 +89,25 @@ bool recorded_database_opens(const char* directory)
     return file_can_open(database) != 0;
 }
 
-void search_below(const char* directory, search_path& path)
+// A loop in the tree passes through a link (a reparse point: a symbolic link under Wine, a
+// junction on NT), so only a directory reached through one is compared with the directories
+// above it; opening every directory to identify it would cost more than the whole listing.
+bool leads_back_up(const char* directory, search_path& path)
+{
+    directory_identity self{};
+    if (!identify_directory(directory, self)) return false;
+    for (int level = 0; level < path.depth; ++level) {
+        ancestor& above = path.ancestors[level];
+        if (!above.asked) {
+            above.asked = true;
+            above.known = identify_directory(above.path, above.identity);
+        }
+        if (above.known && same_directory(above.identity, self)) return true;
+    }
+    return false;
+}
+
+void search_below(const char* directory, search_path& path, bool through_link)
 {
     if (setup.search_stopped) return;
     show_directory(path.dialog, directory);
@@ -93,26 +118,21 @@ void search_below(const char* directory, search_path& path)
     pump_messages();
     if (found || setup.search_stopped) return;
 
-    directory_identity self{};
-    const bool identified = identify_directory(directory, self);
-    if (identified) {
-        for (int level = 0; level < path.depth; ++level)
-            if (same_directory(path.ancestors[level], self)) return;  // a link back up the tree
-    }
+    if (through_link && leads_back_up(directory, path)) return;
     if (path.depth >= deepest_level) return;
     char pattern[path_capacity];
     if (!join_whole(pattern, directory, "*.*")) return;
     WIN32_FIND_DATAA entry;
     const HANDLE listing = FindFirstFileA(pattern, &entry);
     if (listing == INVALID_HANDLE_VALUE) return;
-    path.ancestors[path.depth] = identified ? self : directory_identity{};
+    path.ancestors[path.depth] = {directory, false, false, {}};
     ++path.depth;
     do {
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || entry.cFileName[0] == '.') continue;
         char child[path_capacity];
         // A path that would not fit is passed over rather than cut into another directory's name.
         if (!join_whole(child, directory, entry.cFileName)) continue;
-        search_below(child, path);
+        search_below(child, path, (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
     } while (!setup.search_stopped && FindNextFileA(listing, &entry));
     FindClose(listing);
     --path.depth;
@@ -168,7 +188,7 @@ void search_tree(const char* directory, HWND dialog)
 {
     search_path path{};
     path.dialog = dialog;
-    search_below(directory, path);
+    search_below(directory, path, false);
 }
 
 int locate_client(char* out)

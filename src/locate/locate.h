@@ -25,8 +25,8 @@ int client_db_verdict(const char* path);
 
 // Depth first below `directory`, showing each directory in control 501 of `dialog` (when given);
 // the tree below a client's directory and names starting with '.' are left out. A directory
-// whose path would pass 259 characters, or that is one of its own ancestors (a link to a
-// parent), is passed over.
+// whose path would pass 259 characters, or that a link (reparse point) makes one of its own
+// ancestors, is passed over.
 void search_tree(const char* directory, HWND dialog);
 
 // Dialog 202: Exit (403) asks dialog 205 and, when the user confirms, sets search_stopped.
