@@ -68,6 +68,15 @@ check "-T -D: no dialog at all" test "$(windows_in "$work/quiet.txt")" = 0
 check "-T -D: no Program Manager item" lacks_line "$work/QEL/update.log" "Program Manager item"
 check "-T: the Program Manager item" has_line "$work/QELT/update.log" "Program Manager item"
 
+# Chained from a previous disk: the space check passes, the members go in (under the progress
+# dialog 220, too quick here for the robot to be sure to see it), then dialog 221.
+fresh_client "$work/QEL"
+robot chained_ok.txt pass-by:1005 press:408 -- "$setup_exe" -P "$work_win\\QEL"
+check "chained: dialog 221 at the end" has_line "$work/chained_ok.txt" '"Qelmora has been installed!"'
+check "chained: updated" updated "$work/QEL"
+check "chained: the space was checked, no search" \
+  test "$(grep -c "It'll fit" "$work/QEL/update.log")" = 1 -a -z "$(grep 'Most recent' "$work/QEL/update.log")"
+
 # Chained, on a drive too small for the update: the retry box; Cancel aborts and 222 follows.
 if [ -d "$drive_f" ] && mountpoint -q "$drive_f"; then
   fresh_client "$drive_f/QELF"
