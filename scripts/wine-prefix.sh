@@ -38,9 +38,6 @@ create)
     exit 1
   fi
   wineserver -w
-  # Output to /dev/null: the services the first wine process starts inherit its stdout,
-  # and a caller capturing a later wine call would otherwise wait on them forever.
-  wineserver -p >/dev/null 2>&1 </dev/null
   rm -f "$WINEPREFIX/dosdevices/z:"
   # The 16-bit system folder every Windows has; a 64-bit prefix gets it only from the 32-bit half.
   mkdir -p "$WINEPREFIX/drive_c/windows/system"
@@ -58,10 +55,12 @@ create)
     wine reg add 'HKLM\Software\Wine\Drives' /v e: /t REG_SZ /d cdrom /f >/dev/null 2>&1
   fi
   wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win98 /f >/dev/null 2>&1
-  # The drive service reads the drive types when it starts: start the session again, so that E:
-  # is a CD-ROM from the first program on and a search of the fixed drives passes it by.
-  wineserver -k 2>/dev/null || true
+  # The drive service reads the drive types when it starts, and the server writes the registry
+  # when it ends: once this session has ended by itself, the next one starts with E: a CD-ROM,
+  # so a search of the fixed drives passes the build tree by.
   wineserver -w
+  # Output to /dev/null: the services the first wine process starts inherit its stdout,
+  # and a caller capturing a later wine call would otherwise wait on them forever.
   wineserver -p >/dev/null 2>&1 </dev/null
   # The services start again with the first program; started here, they hold /dev/null, not
   # the output of a test that captures a later program's.
