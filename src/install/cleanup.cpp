@@ -52,7 +52,11 @@ void new_name_for(char (&out)[path_capacity], const char* found, const char* rul
 void add_deferred_move(const char* source, const char* destination)
 {
     auto* record = static_cast<deferred_move*>(alloc_block(sizeof(deferred_move)));
-    lstrcpynA(record->source, source, sizeof record->source);
+    // The match is relative to the current directory of the preparation, which the install loop
+    // changes before the move is made: it is kept as a full path.
+    char full[path_capacity];
+    const DWORD length = GetFullPathNameA(source, path_capacity, full, nullptr);
+    lstrcpynA(record->source, length > 0 && length < path_capacity ? full : source, sizeof record->source);
     lstrcpynA(record->destination, destination, sizeof record->destination);
     record->move_flag = 1;
     record->next = setup.deferred_moves;

@@ -14,10 +14,10 @@ struct deferred_move {
     deferred_move* next;
 };
 
-// The deferred moves are setup.deferred_moves, newest first, counted by setup.deferred_move_count.
-// Nothing carries them out: the merge stage only needs their number for its gauge range. The
-// records live until release_deferred_moves, at the close of the package, which frees them and
-// sets the count back to 0.
+// The deferred moves are setup.deferred_moves, newest first, counted by setup.deferred_move_count;
+// the source is a full path. The merge stage carries them out after the records are in, one
+// gauge step each. The records live until release_deferred_moves, at the close of the package,
+// which frees them and sets the count back to 0.
 void release_deferred_moves();
 
 // "Preparing dest dir": creates every directory of prepare_dir_list under target_dir, then runs

@@ -61,6 +61,11 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
             sum += member->unpacked_size;
             continue;
         }
+        // Its records are read from the package itself by the merge; the gauge leaves it out.
+        if (merged_in_place(setup, name)) {
+            log_line("Not installing %s (merged in place)", name);
+            continue;
+        }
         if (same_text(name, "IDB\\MERGE.DB")) std::strcpy(setup.merge_db_dir, setup.target_dir);
         set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
 
@@ -162,7 +167,7 @@ int install_files()
     join_path(staging, setup.target_dir, "if_newer", nullptr);
     if (!AreFileApisANSI()) CharToOemA(staging, staging);
     RemoveDirectoryA(staging);
-    if (sum == table.total_unpacked) set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
+    if (sum == range) set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
     close_dialog(template_id);
 
     if (setup.fatal_error) {

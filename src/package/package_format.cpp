@@ -238,12 +238,7 @@ bool read_group(reader& in, group_record& group)
 
 void add_to_merge_sum(const name_list& list, const char* name, std::uint32_t size, std::uint32_t& sum)
 {
-    for (std::uint16_t i = 0; i < list.count; ++i) {
-        if (same_name(list.names[i], name)) {
-            sum += size;
-            return;
-        }
-    }
+    if (names_member(list, name)) sum += size;
 }
 
 std::uint16_t read_members(reader& in, std::uint32_t package_start, run_state& state)
@@ -485,6 +480,18 @@ void append_pair(paired_name_list& list, std::string_view first, std::string_vie
     append_name(firsts, first);
     append_name(seconds, second);
     list = {firsts.count, firsts.names, seconds.names};
+}
+
+bool names_member(const name_list& list, std::string_view name)
+{
+    for (std::uint16_t i = 0; i < list.count; ++i)
+        if (same_name(list.names[i], name)) return true;
+    return false;
+}
+
+bool merged_in_place(const run_state& state, std::string_view name)
+{
+    return names_member(state.merge_list_a, name) || names_member(state.merge_list_b, name);
 }
 
 bool same_name(std::string_view a, std::string_view b)

@@ -135,3 +135,10 @@ constexpr std::string_view unzip_library_name = "dunzipnt.dll";
 
 // Names compared as the package compares them: ASCII letters without regard to case.
 bool same_name(std::string_view a, std::string_view b);
+
+// The list names the member (compared as same_name does).
+bool names_member(const name_list& list, std::string_view name);
+
+// A member of merge_list_a or merge_list_b: a whole long-form database, stored raw, whose records
+// the merge reads in place from the package; it is never installed as a file.
+bool merged_in_place(const run_state& state, std::string_view name);

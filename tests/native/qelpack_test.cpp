@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "clientdb/db_format.h"
 #include "package/package_format.h"
 #include "pe_marker.h"
 
@@ -267,6 +268,8 @@ TEST_F(Qelpack, BadManifestNamesItsLineAndWritesNothing)
          "manifest.ini:3: member 'SUB\\A.TXT' given twice, first on line 2"},
         {"[package]\ndirect_member = b.txt\n[members]\na.txt = a.txt\n",
          "manifest.ini:2: direct_member 'b.txt' names no member"},
+        {"[merge_list_b]\nA.TXT\n[members]\na.txt = a.txt\n",
+         "manifest.ini:4: a.txt is merged in place, so it must be a database file with long headers"},
     };
     for (const auto& [manifest, message] : cases) {
         EXPECT_EQ(build(manifest), 1) << message;
@@ -280,6 +283,31 @@ TEST_F(Qelpack, BadManifestNamesItsLineAndWritesNothing)
         build("[package]\nwelcome_text = " + std::string(511, 'w') + "\n" + groups + "[accepted_builds]\n" + builds), 0)
         << err.str();
     EXPECT_EQ(verify_command((dir / "OUT.EXE").string(), out, err), 0) << err.str();  // no members at all
+}
+
+// The databases of the merge lists are read in place from the package: stored as they are.
+TEST_F(Qelpack, MergeListDatabasesStoredRaw)
+{
+    std::string database(long_file_header_size, '\0');
+    std::memcpy(database.data(), "QELDB-25", 9);
+    database += std::string(26 + 5, 'r');  // the bytes after the file header are not examined
+    write(dir / "extra.db", database);
+    write(dir / "notes.txt", std::string(400, 'n'));
+    ASSERT_EQ(build("[merge_list_a]\nidb\\extra.db\n[members]\nidb\\extra.db = extra.db\nnotes.txt = notes.txt\n"), 0)
+        << err.str();
+    const read_back package(contents(dir / "OUT.EXE"));
+    ASSERT_EQ(package.state.file_table->count, 2);
+    const package_member& raw = *package.state.file_table->members[0];
+    EXPECT_EQ(raw.stored_size, database.size());
+    EXPECT_EQ(raw.unpacked_size, database.size());
+    EXPECT_EQ(package.state.merge_bytes_a, database.size());
+    const byte_buffer bytes = contents(dir / "OUT.EXE");
+    EXPECT_EQ(std::string(bytes.begin() + raw.data_offset, bytes.begin() + raw.data_offset + raw.stored_size), database);
+    EXPECT_NE(package.state.file_table->members[1]->stored_size, 400u) << "other members are archives";
+    out.str("");
+    EXPECT_EQ(list_command((dir / "OUT.EXE").string(), false, out, err), 0);
+    EXPECT_NE(out.str().find("merged in place"), std::string::npos) << out.str();
+    EXPECT_EQ(verify_command((dir / "OUT.EXE").string(), out, err), 0) << err.str();
 }
 
 TEST_F(Qelpack, ResourceMarkerFoundThroughTheDirectoryAndPatched)

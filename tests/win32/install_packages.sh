@@ -23,6 +23,9 @@ text_file src/qsysnew.dll "new system library" 3100
 text_file src/sub.dll "plain under system\\sub" 900
 text_file src/help/qelhelp.txt "help text" 40000
 text_file src/idb/merge.db "records" 1234
+# A database the merge reads in place: stored raw and never installed as a file.
+"$QEL_NATIVE_DIR/tools/qeldb/qeldb" create src/idb/inplace.db --id 0x01000401 >/dev/null
+"$QEL_NATIVE_DIR/tools/qeldb/qeldb" put src/idb/inplace.db 0x01000020 --text "in place" >/dev/null
 text_file src/tool/long2.txt "preserved by an 8-byte base name" 300
 for name in same newer fresh; do text_file "src/tool/$name.ini" "[$name]" 120; done
 touch -d '2026-01-02 03:04:06' src/tool/same.ini src/tool/fresh.ini
@@ -38,7 +41,7 @@ direct_member = UPDATE.TXT
 [rename_list]
 tool\\longfilename1.txt =
 [merge_list_a]
-idb\\merge.db
+idb\\inplace.db
 [members]
 dunzipnt.dll = $library
 readme.txt = src/readme.txt
@@ -53,6 +56,7 @@ if_newer\\tool\\newer.ini = src/tool/newer.ini
 if_newer\\tool\\fresh.ini = src/tool/fresh.ini
 tool\\longfilename2.txt = src/tool/long2.txt
 idb\\merge.db = src/idb/merge.db
+idb\\inplace.db = src/idb/inplace.db
 INI
 
 # Without the library as a member: it must already be in the client's folder.
@@ -71,7 +75,8 @@ INI
 
 # Gauge: 12,000,000 bytes of which the delivered database is 3,000,000; and 20,000,000 bytes.
 head -c 9000000 /dev/zero >src/nine.bin
-head -c 3000000 /dev/zero >src/idb/three.db
+# A long-form file header, then zeros: no record the merge would read, as the install loop needs none.
+python3 -c 'import sys; open(sys.argv[1],"wb").write((b"QELDB-25\0"+bytes([1,4,0,1])).ljust(3000000,b"\0"))' src/idb/three.db
 head -c 20000000 /dev/zero >src/twenty.bin
 pack gauge12 <<INI
 [merge_list_a]

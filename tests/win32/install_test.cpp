@@ -279,11 +279,13 @@ TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
     EXPECT_NE(run.log.find("Not installing tool\\longfilename2.txt (preserved)"), std::string::npos);
     EXPECT_TRUE(archives_in(target).empty());
 
-    // The gauge counts everything but the delivered database and ends at the whole package.
+    // The database merged in place is not installed, and the gauge leaves it out: it ends full.
+    EXPECT_FALSE(exists(target + "\\IDB\\INPLACE.DB"));
+    EXPECT_NE(run.log.find("Not installing idb\\inplace.db (merged in place)"), std::string::npos) << run.log;
     ASSERT_FALSE(watched.gauge.empty());
     EXPECT_EQ(watched.gauge.front().message, GAUGE_SETRANGE);
-    const LPARAM total = watched.gauge.back().value;
-    EXPECT_EQ(watched.gauge.front().value, total - static_cast<LPARAM>(source("idb\\merge.db").size()));
+    EXPECT_EQ(watched.gauge.back().value, watched.gauge.front().value);
+    EXPECT_EQ(setup.merge_bytes_a, static_cast<std::uint32_t>(source("idb\\inplace.db").size()));
 
     // The current file: 30 characters whole, 31 cut to "..." and the last 24, a long system or
     // if-newer path as its file name.

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "clientdb/db_format.h"
 #include "manifest.h"
 #include "pe_marker.h"
 #include "zip_archive.h"
@@ -61,11 +62,13 @@ std::string upper(std::string text)
     return text;
 }
 
-// The two members stored raw: a first member that is the unzip library, and the direct member.
-bool stored_raw(std::size_t index, std::string_view name, std::string_view direct_member)
+// The members stored raw: a first member that is the unzip library, the direct member, and the
+// databases the merge reads in place.
+bool stored_raw(std::size_t index, std::string_view name, const run_state& state)
 {
+    const std::string_view direct_member = state.direct_member;
     return (index == 0 && same_name(name, unzip_library_name)) ||
-        (!direct_member.empty() && same_name(name, direct_member));
+        (!direct_member.empty() && same_name(name, direct_member)) || merged_in_place(state, name);
 }
 
 // ---- build ----
@@ -87,7 +90,13 @@ int build(const build_request& request, std::ostream& out, std::ostream& err)
             err << request.manifest << ":" << member.line << ": source file " << member.source << " cannot be read\n";
             return 1;
         }
-        if (!stored_raw(i, member.name, plan.state.direct_member))
+        if (merged_in_place(plan.state, member.name) &&
+            (bytes.size() < long_file_header_size || !is_long_file_magic(bytes.data()))) {
+            err << request.manifest << ":" << member.line << ": " << member.name
+                << " is merged in place, so it must be a database file with long headers\n";
+            return 1;
+        }
+        if (!stored_raw(i, member.name, plan.state))
             bytes = make_zip(upper(last_component(member.name)), bytes, dos_date_time(info.st_mtime));
         entries.push_back(
             {member.name, static_cast<std::uint32_t>(info.st_size), static_cast<std::uint32_t>(bytes.size())});
@@ -155,7 +164,7 @@ struct opened_package {
     std::uint16_t count() const { return state.file_table->count; }
     const package_member& member(std::uint16_t i) const { return *state.file_table->members[i]; }
     const char* name(std::uint16_t i) const { return member_name(&member(i)); }
-    bool raw(std::uint16_t i) const { return stored_raw(i, name(i), state.direct_member); }
+    bool raw(std::uint16_t i) const { return stored_raw(i, name(i), state); }
 };
 
 struct counting_file {
@@ -264,6 +273,7 @@ const char* member_rule(const opened_package& package, std::uint16_t i)
     const std::string_view name = package.name(i);
     if (i == 0 && same_name(name, unzip_library_name)) return "unzip library";
     if (package.state.direct_member[0] && same_name(name, package.state.direct_member)) return "direct";
+    if (merged_in_place(package.state, name)) return "merged in place";
     const auto slash = name.rfind('\\');
     const std::string_view directory = slash == std::string_view::npos ? std::string_view{} : name.substr(0, slash);
     if (same_name(directory, "system")) return "system file";
