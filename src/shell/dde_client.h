@@ -1,13 +1,25 @@
-// The hidden client window that talks to Program Manager over DDE.
+// The hidden client window that talks to Program Manager over DDE: service and topic "PROGMAN",
+// three commands that make the program's group and item.
 #pragma once
+
+#include <windows.h>
 
 #include <cstdint>
 
 constexpr const char* dde_client_class_name = "DDEClient";
 
+// How long one command waits for the server's acknowledgement. A server that lets it pass is
+// given up: the commands after it fail at once.
+constexpr DWORD dde_ack_timeout_ms = 10000;
+
 std::uint16_t register_dde_client();
 int unregister_dde_client();
 
-// The program's item in Program Manager group `group`; the conversation comes with a later
-// build, and until then the call logs that and succeeds.
+// Sends one command over the client window's conversation: 1 when the server acknowledged it
+// positively.
+int send_dde_command(HWND client, const char* text);
+
+// CreateGroup, AddItem (the program's full path, then the title) and ShowGroup minimised, with
+// Program Manager's window disabled meanwhile. 1 when every command was acknowledged positively.
+// Failures are logged, never shown.
 int add_progman_item(const char* group, const char* item, const char* program_path);
