@@ -85,6 +85,12 @@ start_window_peer() {
 
 finish() {
   if [ "$failures" -ne 0 ]; then
+    # What the robot saw, so that a failure in CI can be told from its output alone.
+    for transcript in "$work"/*.txt; do
+      [ -f "$transcript" ] || continue
+      echo "== $(basename "$transcript")"
+      tail -n 40 "$transcript"
+    done
     echo "$scenario: $failures check(s) failed"
     exit 1
   fi

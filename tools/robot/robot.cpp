@@ -4,7 +4,7 @@
 //   robot.exe [--transcript FILE] [--timeout MS] [--shots DIR] [--pass-by ID]... [--step STEP]...
 //             -- PROGRAM [ARGS...]
 //
-// Steps: press:ID  close  key:VK  type:ID:TEXT  wait   (see usage_text below).
+// Steps: press:ID  close  key:VK  type:ID:TEXT  wait  pause:MS   (see usage_text below).
 // Exit code: 0 when the program ended by itself, 3 after a time-out, 2 for bad usage or a
 // program that cannot be started.
 
@@ -39,6 +39,7 @@ const char usage_text[] =
     "                if the window stays, the next step applies to it too\n"
     "  type:ID:TEXT  set the text of control ID; the next step applies to the same window\n"
     "  wait          take the window but do nothing\n"
+    "  pause:MS      wait MS milliseconds; the window keeps the next step\n"
     "--pass-by ID: a window with a control of that id is recorded but takes no step (a progress\n"
     "  window that may come and go too fast for a step of its own)\n";
 
@@ -108,12 +109,12 @@ std::string escape(const std::string& s)
 // ---------------------------------------------------------------------------------------------
 // Steps
 
-enum class StepKind { Press, Close, Key, Type, Wait };
+enum class StepKind { Press, Close, Key, Type, Wait, Pause };
 
 struct Step {
     StepKind kind;
     int id = 0;        // control id for press and type
-    int vk = 0;        // virtual key for key
+    int vk = 0;        // virtual key for key; milliseconds for pause
     std::string text;  // text for type
     std::string raw;   // the step as given, for the transcript
 };
@@ -143,6 +144,10 @@ bool parse_step(const std::string& raw, Step& step)
     if (raw.rfind("press:", 0) == 0) {
         step.kind = StepKind::Press;
         return parse_int(raw.substr(6), -32768, 65535, step.id);
+    }
+    if (raw.rfind("pause:", 0) == 0) {
+        step.kind = StepKind::Pause;
+        return parse_int(raw.substr(6), 0, 600000, step.vk);
     }
     if (raw.rfind("key:", 0) == 0) {
         step.kind = StepKind::Key;
@@ -476,6 +481,12 @@ private:
                 return;
             case StepKind::Wait:
                 return;
+            case StepKind::Pause:
+                // The test acts meanwhile (frees disk space, say); the window keeps the next step.
+                Sleep(static_cast<DWORD>(step.vk));
+                if (!IsWindow(h) || !IsWindowVisible(h))
+                    return;
+                break;
             case StepKind::Key: {
                 press_key(h, step.vk);
                 Sleep(kKeyMs);
