@@ -9,7 +9,9 @@
 # With DISPLAY set it runs on that display and you answer its windows; without, it runs on an
 # Xvfb display of its own, the robot answers and a screenshot of each window is kept.
 # Afterwards it prints the robot's transcript, the files of D:\QEL that changed (name, size
-# before and after), update.log and the screenshots' paths.
+# before and after), the records of IDB\MAIN.IDX that changed (qeldb dump before and after),
+# the WIN.INI lines, registry values, help contents lines, PIF and Start Menu shortcut that the
+# update wrote, update.log and the screenshots' paths.
 # Where the host runs no 32-bit programs (or QEL_WIN32=off), the 64-bit build of the same
 # sources runs instead, and the first line says so.
 set -euo pipefail
@@ -48,6 +50,14 @@ echo "== the package (qelpack list)"
 # Name and size of every file of the client's folder, for the comparison afterwards.
 listing() { (cd "$client" && find . -type f -printf '%P %s\n' | sort); }
 listing >"$demo/before.txt"
+qeldb=$root/build/native/tools/qeldb/qeldb
+# The records one per line: gid, kind, size and body (the offset left out, as copies move).
+records() { "$qeldb" dump "$client/IDB/MAIN.IDX" | sed -n '2,$p' | paste -d' ' - - | sed 's/  offset [0-9]*//'; }
+records >"$demo/records_before.txt"
+# A Windows help contents file, as the Windows 95 family has one, for the update's help lines.
+windows=$demo/prefix/drive_c/windows
+mkdir -p "$windows/Help"
+printf ':Base windows.hlp>main\r\n:Title Windows Help\r\n:Index Windows Help=windows.hlp\r\n' >"$windows/Help/Windows.cnt"
 
 cd "$demo/drive_d"  # a working directory on a Windows drive
 echo "== running D:\\QELUPD\\SETUP.EXE $*"
@@ -69,6 +79,36 @@ echo "== files of D:\\QEL that changed (size before -> after)"
 listing >"$demo/after.txt"
 join -a1 -a2 -e '-' -o 0,1.2,2.2 "$demo/before.txt" "$demo/after.txt" |
   awk '$2 != $3 { printf "  %-24s %8s -> %s\n", $1, $2, $3; n++ } END { if (!n) print "  (none)" }'
+
+echo "== records of IDB\\MAIN.IDX that changed (qeldb dump: - before, + after)"
+records >"$demo/records_after.txt"
+diff "$demo/records_before.txt" "$demo/records_after.txt" | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' || echo "  (none)"
+
+echo "== WIN.INI, section [ZOVE]"
+sed -n '/^\[ZOVE\]/,/^\[/p' "$windows/win.ini" 2>/dev/null | grep -v '^\[[^Z]' | tr -d '\r' | sed 's/^/  /' || true
+echo "== registry"
+for key in 'HKLM\SOFTWARE\Qelmora\QEL\CurrentVersion' 'HKCU\SOFTWARE\Qelmora\QEL\CurrentVersion' \
+  'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Qelmora'; do
+  wine reg query "$key" 2>/dev/null | tr -d '\r' | grep -v '^$' | sed 's/^/  /' || echo "  $key: (none)"
+done
+echo "== help contents (C:\\windows\\Help\\Windows.cnt)"
+tr -d '\r' <"$windows/Help/Windows.cnt" | sed 's/^/  /'
+echo "== DOS game PIF"
+pif=$(find "$windows" -maxdepth 1 -iname vedurov.pif | head -n 1)
+if [ -n "$pif" ]; then
+  echo "  C:\\windows\\$(basename "$pif"), $(stat -c %s "$pif") bytes, program \"$(dd if="$pif" bs=1 skip=36 count=63 2>/dev/null | tr -d '\0' | sed 's/ *$//')\""
+else
+  echo "  (none)"
+fi
+echo "== Start Menu"
+links=$(find "$demo/prefix/drive_c" -path '*Start Menu*' -iname '*.lnk' -newer "$demo/before.txt" 2>/dev/null)
+if [ -n "$links" ]; then
+  while IFS= read -r link; do
+    echo "  ${link#"$demo/prefix/drive_c/"} -> $(strings "$link" | grep -i -m1 '\.exe' || echo '?')"
+  done <<<"$links"
+else
+  echo "  (none)"
+fi
 
 log=$client/update.log
 [ -f "$log" ] || log=$(find "$demo/prefix/drive_c" -maxdepth 1 -iname update.log 2>/dev/null | head -n 1)

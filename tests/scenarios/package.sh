@@ -5,9 +5,11 @@ source "$(dirname "$0")/lib.sh"
 : "${QEL_NATIVE_DIR:?}"
 qelpack=$QEL_NATIVE_DIR/tools/qelpack/qelpack
 manifest=$QEL_SOURCE_DIR/samples/update/manifest.ini
-mkdir -p "$work/DISK1" "$work/QEL"
-# The client's own unzip library, as an installed client has it.
+mkdir -p "$work/DISK1" "$work/QEL/IDB"
+# The client's own unzip library and main database, as an installed client has them.
 cp "$QEL_BUILD_DIR/libs/dunzipnt/dunzipnt.dll" "$work/QEL/"
+"$QEL_NATIVE_DIR/tools/qeldb/qeldb" create "$work/QEL/IDB/MAIN.IDX" --id 0x01000401 >/dev/null
+"$QEL_NATIVE_DIR/tools/qeldb/qeldb" put "$work/QEL/IDB/MAIN.IDX" 0x14000006 --hex 00c20b >/dev/null
 
 "$qelpack" build "$manifest" -o "$work/DISK1/SETUP.EXE" --stub "$QEL_BUILD_DIR/src/SETUP.EXE" >/dev/null
 "$qelpack" build "$manifest" -o "$work/update.pkg" --package-only >/dev/null
