@@ -12,10 +12,11 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Qelmora'
 windows=$drive_c/windows
 contents=$windows/Help/Windows.cnt
 drive_f=$QEL_WINE_DIR/drive_f
+start_menu=$drive_c/users/$(whoami)/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs
 mkdir -p "$work/src" "$windows/Help"
 
 cleanup() {
-  rm -rf "$drive_f/QELF" "$work"/QEL*
+  rm -rf "$drive_f/QELF" "$work"/QEL* "$start_menu/Merge Client"
   wine reg delete "HKLM\\$client_key" /f >/dev/null 2>&1 || true
   wine reg delete "HKCU\\$client_key" /f >/dev/null 2>&1 || true
   wine reg delete "$uninstall_key" /f >/dev/null 2>&1 || true
@@ -60,10 +61,13 @@ echo "plain text" >"$work/src/readme.txt"
 # 0x01 range, an empty record and a version record; the stamps; WIN.INI, the registry, the
 # help contents (whose last line has no line end) and the uninstall entry.
 db "$work/src/merge.db" 0x14000006:000506 0x01000010:$(bytes 40) 0x02000003: 0x02000001:0102030405060708
-pack full 'db_version = 3.2\npackage_version = 9.8.7\ntag = MERGE-TAG\n' <<EOF
+echo "the game" >"$work/src/game.exe"
+pack full 'db_version = 3.2\npackage_version = 9.8.7\ntag = MERGE-TAG\nprogman_group = Merge Client\nprogman_item = The Client\nprogman_program = ZOVE.EXE\n' <<EOF
 readme.txt = $work/src/readme.txt
 IDB\\MERGE.DB = $work/src/merge.db
+vedurov.exe = $work/src/game.exe
 EOF
+rm -rf "$start_menu/Merge Client" "$windows/VEDUROV.PIF"
 client "$work/QEL"
 printf ':Base windows.hlp\r\n:Title Windows Help' >"$contents"
 update full "$work_win\\QEL"
@@ -89,6 +93,9 @@ for root in HKLM HKCU; do
   check "full: AppPath under $root" has_line <(wine reg query "$root\\$client_key" /v AppPath 2>/dev/null) "$work_win\\QEL"
 done
 check "full: the help lines appended as they are" cmp -s "$contents" <(printf ':Base windows.hlp\r\n:Title Windows Help:Index Qelmora Help=qel95f.hlp\r\n:Link qel95f.hlp\r\n:include qel95f.cnt\r\n')
+pif_names_game() { [ "$(stat -c %s "$windows/VEDUROV.PIF")" = 545 ] && grep -qaF "$work_win\\QEL\\VEDUROV.EXE" "$windows/VEDUROV.PIF"; }
+check "full: the DOS game's PIF names the game" pif_names_game
+check "full: the Start Menu shortcut to the program" grep -qaiF 'QEL\ZOVE.EXE' "$start_menu/Merge Client/The Client.lnk"
 check "full: the uninstall entry" has_line <(wine reg query "$uninstall_key" /v UninstallString 2>/dev/null) "$work_win\\QEL\\RM_QEL.EXE"
 
 # A second update on the same client: the marker keeps the help lines from being appended twice.
