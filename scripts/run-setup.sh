@@ -82,7 +82,8 @@ join -a1 -a2 -e '-' -o 0,1.2,2.2 "$demo/before.txt" "$demo/after.txt" |
 
 echo "== records of IDB\\MAIN.IDX that changed (qeldb dump: - before, + after)"
 records >"$demo/records_after.txt"
-diff "$demo/records_before.txt" "$demo/records_after.txt" | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' || echo "  (none)"
+changed=$(diff "$demo/records_before.txt" "$demo/records_after.txt" | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' || true)
+echo "${changed:-  (none)}"
 
 echo "== WIN.INI, section [ZOVE]"
 sed -n '/^\[ZOVE\]/,/^\[/p' "$windows/win.ini" 2>/dev/null | grep -v '^\[[^Z]' | tr -d '\r' | sed 's/^/  /' || true
