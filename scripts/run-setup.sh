@@ -28,7 +28,9 @@ fi
 bash "$root/scripts/build.sh"
 
 build=$QEL_BUILD_DIR
-demo=$build/demo
+# Beside the build tree, not inside it: the test prefix's E: is the build tree, and an updated
+# sample client in there would be one more client for the tests' drive searches to find.
+demo=$root/build/demo-$QEL_BUILD_KIND
 bash "$root/scripts/wine-prefix.sh" stop "$demo" >/dev/null 2>&1 || true
 interactive=${DISPLAY:+1}
 if [ -z "$interactive" ]; then
