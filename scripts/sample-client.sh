@@ -2,7 +2,8 @@
 # Lays out the sample client installation that the sample update (samples/update) applies to:
 #   sample-client.sh DIR WIN32-BUILD NATIVE-BUILD [WINDOWS-PATH]
 # DIR receives the files of samples/client (dated 2000, so the update's files are newer), the
-# program file ZOVE.EXE (also as the remover RM_QEL.EXE) and the client's unzip library from the Win32 build, and IDB\MAIN.IDX,
+# program file ZOVE.EXE (also as the remover RM_QEL.EXE) and the client's unzip library from
+# the Win32 build, and IDB\MAIN.IDX,
 # made by qeldb, whose version record names build 3010 (major 0xC2, minor 0x0B), a build the
 # sample update accepts. With WINDOWS-PATH (DIR as the prefix names it), that directory is
 # recorded as "AppPath" under HKLM\SOFTWARE\Qelmora\QEL\CurrentVersion; the caller's
