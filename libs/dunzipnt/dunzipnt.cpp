@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "install/file_rename.h"
+#include "install/file_replace.h"
 #include "install/unzip_record.h"
 #include "unzip_core.h"
 
@@ -137,14 +138,12 @@ bool make_directories(char* path, std::size_t from)
     return true;
 }
 
-// Puts the checked temporary file in place of `target`, replacing it. The Windows 95 family has
-// no MoveFileEx: there the old file is deleted first.
-bool replace_file(const char* temporary, const char* target)
+// Puts the checked temporary file in place of `target`, replacing it; one of the two always
+// stands under the target's name.
+bool put_in_place(const char* temporary, const char* target)
 {
-    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return true;
-    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
-    DeleteFileA(target);
-    return MoveFileA(temporary, target);
+    char aside[MAX_PATH];
+    return aside_name(target, aside) && replace_file(temporary, target, aside);
 }
 
 void set_entry_time(HANDLE file, std::uint32_t dos_time)
@@ -229,8 +228,9 @@ int write_entry(const request& job, const unzip::unzip_reader& reader, unzip::en
         else placed = by_handle && rename_open_file(file, target, true);
     }
     if (!CloseHandle(file) && !result) result = unzip::cannot_create;
-    if (!result && !placed && !replace_file(temporary, target)) result = unzip::cannot_create;
-    if (result) DeleteFileA(placed ? target : temporary);
+    if (!result && !placed && !put_in_place(temporary, target)) result = unzip::cannot_create;
+    // Once renamed, the checked file is the target's content: it stays, whatever the close says.
+    if (result && !placed) DeleteFileA(temporary);
     return result;
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/run_state.h"
 #include "app/startup.h"
+#include "install/file_replace.h"
 #include "install/paths.h"
 #include "resource_ids.h"
 #include "shell/dde_client.h"
@@ -21,12 +22,40 @@ namespace {
 
 constexpr int no_verdict = 0x7FFFFFFF;
 
-void write_version_file()
+// Lets the system's cache of an initialisation file go before the file is renamed; the call
+// answers FALSE on some systems even when it flushed.
+bool flush_profile(const char* path)
+{
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
+    return true;
+}
+
+// VERSION.INF: both keys are written into a copy of the file (other content stays), which then
+// replaces it in one step, so the file never holds one key new and the other old. A full disk
+// gets string 34050; given up, the run is stopped and reports no success. False then.
+bool write_version_file()
 {
     char path[path_capacity];
+    char partial_path[path_capacity];
+    char aside[path_capacity];
     join_path(path, setup.target_dir, "VERSION.INF", nullptr);
-    WritePrivateProfileStringA("Application Information", "Application", "qel.exe", path);
-    WritePrivateProfileStringA("Application Information", "Version", setup.package_version, path);
+    join_path(partial_path, setup.target_dir, "QELVERS.TMP", nullptr);
+    if (!aside_name(path, aside)) return false;
+    for (;;) {
+        DeleteFileA(partial_path);
+        const bool written = (!path_exists(path) || CopyFileA(path, partial_path, FALSE)) &&
+                             WritePrivateProfileStringA("Application Information", "Application", "qel.exe",
+                                                        partial_path) &&
+                             WritePrivateProfileStringA("Application Information", "Version", setup.package_version,
+                                                        partial_path) &&
+                             flush_profile(partial_path) && replace_file(partial_path, path, aside);
+        if (written) return true;
+        DeleteFileA(partial_path);
+        if (!ask_more_disk_space()) break;
+    }
+    log_line("Couldn't write %s", path);
+    give_up_on_disk_space();
+    return false;
 }
 
 // The command that starts the next disk; -P goes last because it takes the rest of the line.
@@ -117,10 +146,14 @@ void decide_restart()
 void finish_run()
 {
     if (!setup.setup_aborted && !setup.install_cancelled) {
-        if (setup.write_version_inf) write_version_file();
+        const bool recorded = !setup.write_version_inf || write_version_file();
         decide_restart();
-        if (setup.next_disk_command[0] && setup.fatal_error == 0) offer_next_disk();
-        if (!setup.next_disk_started && setup.fatal_error == 0) show_closing_dialogs();
+        if (!recorded) {
+            if (!setup.low_space_program[0]) run_dialog(DLG_SETUP_STOPPED, nullptr);
+        } else {
+            if (setup.next_disk_command[0] && setup.fatal_error == 0) offer_next_disk();
+            if (!setup.next_disk_started && setup.fatal_error == 0) show_closing_dialogs();
+        }
     } else if (setup.chained_run) {
         if (!setup.quiet_finish) run_dialog(DLG_NOT_FINISHED, nullptr);
         setup.fatal_error = 0;  // a chained disk reports no error of its own

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/run_state.h"
+#include "install/file_replace.h"
 #include "install/paths.h"
 #include "install/unzip_record.h"
 #include "package/package_format.h"
@@ -175,7 +176,8 @@ int run_unzip(const char* archive, const char* directory)
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
                      const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor)
 {
-    // A direct member is written where it belongs: the space the archive took is freed first.
+    // A direct member is the file itself: the space the archive took is freed first, and it is
+    // written whole under its archive name before it replaces the installed one.
     if (direct) discard_spare_archive();
     const std::uint32_t spare_size = setup.spare_archive_size;
     char lies_at[path_capacity];  // where this member's archive is written
@@ -185,11 +187,11 @@ int write_out_member(const package_member* member, const char* archive_path, con
         // A file under this member's archive name would have been emptied and deleted with it.
         if (lstrcmpiA(lies_at, archive_path) && path_exists(archive_path)) DeleteFileA(archive_path);
     } else {
-        lstrcpynA(lies_at, direct ? final_path : archive_path, sizeof lies_at);
+        lstrcpynA(lies_at, archive_path, sizeof lies_at);
         file = _lcreat(lies_at, 0);
     }
     if (file == HFILE_ERROR) return fail(19);
-    member_output output{file, lies_at, direct ? final_path : archive_path};
+    member_output output{file, lies_at, archive_path};
     if (!copy_member_bytes(file, member, dialog, base, divisor)) return 0;
     // Whatever of the last member's archive lay beyond this one's end goes.
     if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file))) return fail(20);
@@ -198,13 +200,15 @@ int write_out_member(const package_member* member, const char* archive_path, con
     pump_messages();
     if (setup.install_cancelled) return 0;
     if (direct) {
+        char aside[path_capacity];
+        if (!aside_name(final_path, aside) || !replace_file(lies_at, final_path, aside)) return fail(19);
         output.done = true;
         return 1;
     }
 
     for (;;) {
-        // A look at the name is answered in the process; a delete of a missing file asks the system.
-        if (path_exists(final_path)) DeleteFileA(final_path);
+        // The library replaces the installed file in one step once the new one is whole: it is
+        // not deleted first, so an interruption never leaves neither.
         const int result = run_unzip(lies_at, directory);
         if (result == 0 || result == library_result_skipped) break;
         if (result == unzip_address_out_of_reach) return fail(fatal_address_out_of_reach);

@@ -7,6 +7,7 @@
 #include "app/run_state.h"
 #include "install/cleanup.h"
 #include "install/extract.h"
+#include "install/file_replace.h"
 #include "install/member_rules.h"
 #include "install/paths.h"
 #include "package/package_format.h"
@@ -118,7 +119,16 @@ int install_system_file(const char* staged_path)
         char copy_path[path_capacity];
         join_path(copy_path, setup.windows_dir, "SYSTEM", file_name, nullptr);
         log_line("Copy %s -> %s", staged_path, copy_path);
-        if (!CopyFileA(staged_path, copy_path, FALSE)) {
+        // Copied whole under a name of its own first: the system folder never holds a part of
+        // it under its name, which a later run would retain as existing. (Where the system
+        // folder is not windows_dir\SYSTEM, an earlier copy there is replaced, as before.)
+        char partial_path[path_capacity];
+        join_path(partial_path, setup.windows_dir, "SYSTEM", "QELCOPY.TMP", nullptr);
+        char aside[path_capacity];
+        const bool copied = CopyFileA(staged_path, partial_path, FALSE) && aside_name(copy_path, aside) &&
+                            replace_file(partial_path, copy_path, aside);
+        if (!copied) {
+            DeleteFileA(partial_path);
             log_line("Copy failed");
             return 0;
         }
@@ -131,7 +141,9 @@ int install_if_newer(const char* staged_path, const char* destination)
     const std::uint32_t current = file_dos_time(destination);
     const std::uint32_t install = file_dos_time(staged_path);
     log_line("Existing file %s (current=%lu, install=%lu)", destination, current, install);
-    const int result = install > current ? CopyFileA(staged_path, destination, FALSE) != 0 : 1;
+    // Moved over the installed copy in one step, not copied into it: never a part of each.
+    char aside[path_capacity];
+    const int result = install > current ? aside_name(destination, aside) && replace_file(staged_path, destination, aside) : 1;
     // The staged copy goes in every case; one that cannot be deleted does not undo the install.
     DeleteFileA(staged_path);
     return result;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/run_state.h"
+#include "install/file_replace.h"
 #include "install/paths.h"
 #include "resource_ids.h"
 #include "support/log.h"
@@ -117,16 +118,22 @@ int write_game_pif()
 
     char pif_path[path_capacity];
     join_path(pif_path, setup.windows_dir, short_resource_text(STR_GAME_PIF), nullptr);
-    lfile_closer file{_lcreat(pif_path, 0)};
-    if (file.file == HFILE_ERROR) {
+    // Written whole under a name of its own, then put in place of an earlier PIF in one step.
+    char partial_path[path_capacity];
+    char aside[path_capacity];
+    join_path(partial_path, setup.windows_dir, "QELPIF.TMP", nullptr);
+    lfile_closer file{_lcreat(partial_path, 0)};
+    if (file.file == HFILE_ERROR || !aside_name(pif_path, aside)) {
         log_line("Couldn't create game PIF");
         return 0;
     }
-    if (!write_with_retry(file.file, pif.data(), static_cast<std::uint16_t>(pif.size()))) return 0;
+    const bool written = write_with_retry(file.file, pif.data(), static_cast<std::uint16_t>(pif.size()));
     const HFILE handle = file.file;
     file.file = HFILE_ERROR;
-    if (_lclose(handle) == HFILE_ERROR) {
-        log_line("Couldn't close game PIF");
+    const bool closed = _lclose(handle) != HFILE_ERROR;
+    if (!written || !closed || !replace_file(partial_path, pif_path, aside)) {
+        DeleteFileA(partial_path);
+        log_line(written ? "Couldn't close game PIF" : "Couldn't write game PIF");
         return 0;
     }
     log_line("Created %s", pif_path);

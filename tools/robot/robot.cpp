@@ -4,7 +4,7 @@
 //   robot.exe [--transcript FILE] [--timeout MS] [--shots DIR] [--pass-by ID]... [--step STEP]...
 //             -- PROGRAM [ARGS...]
 //
-// Steps: press:ID  close  key:VK  type:ID:TEXT  wait  pause:MS   (see usage_text below).
+// Steps: press:ID  close  key:VK  type:ID:TEXT  wait  pause:MS  delete:FILE (see usage_text below).
 // Exit code: 0 when the program ended by itself, 3 after a time-out, 2 for bad usage or a
 // program that cannot be started.
 
@@ -40,6 +40,7 @@ const char usage_text[] =
     "  type:ID:TEXT  set the text of control ID; the next step applies to the same window\n"
     "  wait          take the window but do nothing\n"
     "  pause:MS      wait MS milliseconds; the window keeps the next step\n"
+    "  delete:FILE   delete FILE (to free disk space); the window keeps the next step\n"
     "--pass-by ID: a window with a control of that id is recorded but takes no step (a progress\n"
     "  window that may come and go too fast for a step of its own)\n";
 
@@ -109,13 +110,13 @@ std::string escape(const std::string& s)
 // ---------------------------------------------------------------------------------------------
 // Steps
 
-enum class StepKind { Press, Close, Key, Type, Wait, Pause };
+enum class StepKind { Press, Close, Key, Type, Wait, Pause, Delete };
 
 struct Step {
     StepKind kind;
     int id = 0;        // control id for press and type
     int vk = 0;        // virtual key for key; milliseconds for pause
-    std::string text;  // text for type
+    std::string text;  // text for type; the file for delete
     std::string raw;   // the step as given, for the transcript
 };
 
@@ -148,6 +149,11 @@ bool parse_step(const std::string& raw, Step& step)
     if (raw.rfind("pause:", 0) == 0) {
         step.kind = StepKind::Pause;
         return parse_int(raw.substr(6), 0, 600000, step.vk);
+    }
+    if (raw.rfind("delete:", 0) == 0) {
+        step.kind = StepKind::Delete;
+        step.text = raw.substr(7);
+        return !step.text.empty();
     }
     if (raw.rfind("key:", 0) == 0) {
         step.kind = StepKind::Key;
@@ -484,6 +490,13 @@ private:
             case StepKind::Pause:
                 // The test acts meanwhile (frees disk space, say); the window keeps the next step.
                 Sleep(static_cast<DWORD>(step.vk));
+                if (!IsWindow(h) || !IsWindowVisible(h))
+                    return;
+                break;
+            case StepKind::Delete:
+                // Frees disk space while the program waits in the window, which keeps the next step.
+                if (!DeleteFileA(step.text.c_str()))
+                    emit(format("  cannot delete %s", step.text.c_str()));
                 if (!IsWindow(h) || !IsWindowVisible(h))
                     return;
                 break;

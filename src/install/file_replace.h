@@ -1,0 +1,36 @@
+// Putting a finished file in place of another so that, at every moment, one of the two stands
+// under the target's name: MoveFileEx replaces it in one step. The Windows 95 family has no
+// MoveFileEx; there the old file is first renamed aside (`aside`, a name in the same folder),
+// the new one renamed in and only then the old one deleted, so an interruption leaves the old
+// content under the aside name, never neither. Header-only: the unzip library uses it too.
+#pragma once
+
+#include <windows.h>
+
+inline bool replace_file(const char* source, const char* target, const char* aside)
+{
+    if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) return MoveFileA(source, target) != 0;
+    DeleteFileA(aside);
+    if (!MoveFileA(target, aside)) return false;
+    if (!MoveFileA(source, target)) {
+        MoveFileA(aside, target);
+        return false;
+    }
+    DeleteFileA(aside);
+    return true;
+}
+
+// The aside name for `path`: the same folder, "qelaside.tmp". Sized MAX_PATH.
+inline bool aside_name(const char* path, char* aside)
+{
+    const char* name = path;
+    for (const char* p = path; *p; p = CharNextA(p))
+        if (*p == '\\' || *p == ':') name = p + 1;
+    const int folder = static_cast<int>(name - path);
+    if (folder + 13 >= MAX_PATH) return false;
+    lstrcpynA(aside, path, folder + 1);
+    lstrcpyA(aside + folder, "qelaside.tmp");
+    return true;
+}

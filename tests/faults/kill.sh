@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The killed-run campaign: the unattended update (-T DIR -D -C) of a client, killed with SIGKILL
+# at a moment drawn from a seeded generator, anywhere from start-up to the finish. After each
+# kill the client must hold every file and record wholly old or wholly new, none lost; the
+# crash-mode log must hold the lines of an uninterrupted run up to some line; and a second run
+# must leave exactly what an uninterrupted update leaves.
+#   QEL_FAULT_KILLS   kills to try (20)
+#   QEL_FAULT_SEED    the generator's seed (1)
+source "$(dirname "$0")/lib.sh"
+kills=${QEL_FAULT_KILLS:-20}
+seed=${QEL_FAULT_SEED:-1}
+
+# The client on a tmpfs of its own where one can be mounted: a killed process loses no written
+# byte, so the disk's flushes would only slow the campaign down.
+mkdir -p "$work/fast"
+if mount -t tmpfs -o size=64m tmpfs "$work/fast" 2>/dev/null; then
+  trap 'restore_windows; umount "$work/fast"' EXIT
+else
+  trap restore_windows EXIT
+fi
+use_unmanaged_windows
+build_fault_package
+make_pristine_client
+client=$work/fast/QEL
+client_win="$work_win\\fast\\QEL"
+
+# run_update: SETUP.EXE on the client to its end; its crash-mode log is kept as FILE.
+# A run that shows a box (a fatal error) would wait for an answer: it is ended after 120 s.
+run_update() {
+  timeout -s KILL 120 "$QEL_WINE" "$setup_exe" -T "$client_win" -D -C >/dev/null 2>&1 || true
+  cp "$drive_c/update.log" "$1" 2>/dev/null || : >"$1"
+}
+
+fresh_client "$client"
+state "$client" "$work/before.state"
+started=$(date +%s%N)
+run_update "$work/reference.log"
+run_ms=$((($(date +%s%N) - started) / 1000000))
+state "$client" "$work/after.state"
+check "an uninterrupted run updates the client" has_line "$work/reference.log" "New version: "
+check "the uninterrupted run changes files and records" test -n "$(comm -13 "$work/before.state" "$work/after.state")"
+last_line=$(tail -n 1 "$work/reference.log" | tr -d '\r')
+echo "uninterrupted run: $run_ms ms, $(wc -l <"$work/reference.log") log lines"
+
+RANDOM=$seed
+tried=0 landed=0 whole=0 kept=0 records=0 logs=0 completed=0
+for round in $(seq "$kills"); do
+  fresh_client "$client"
+  # Up to a tenth past the uninterrupted run's time, so that some kills come after the finish.
+  delay=$(( (RANDOM * 32768 + RANDOM) % (run_ms * 11 / 10 + 1) ))
+  "$QEL_WINE" "$setup_exe" -T "$client_win" -D -C >/dev/null 2>&1 &
+  pid=$!
+  sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
+  tried=$((tried + 1))
+  outcome="finished first"
+  if kill -KILL "$pid" 2>/dev/null; then
+    outcome="killed"
+    wait "$pid" 2>/dev/null || true
+    # Killed before its last line: the run was cut short.
+    if [ "$(tail -n 1 "$drive_c/update.log" 2>/dev/null | tr -d '\r')" != "$last_line" ]; then
+      landed=$((landed + 1))
+      outcome="killed mid-run"
+    fi
+  else
+    wait "$pid" 2>/dev/null || true
+  fi
+  state "$client" "$work/killed.state"
+  "$fault_check" judge "$work/before.state" "$work/after.state" "$work/killed.state" >"$work/judge.out" || true
+  if has_line "$work/judge.out" "files whole: ok"; then whole=$((whole + 1)); else fail "round $round: a file is mixed"; fi
+  if has_line "$work/judge.out" "files kept: ok"; then kept=$((kept + 1)); else fail "round $round: a file is lost"; fi
+  if has_line "$work/judge.out" "records: ok"; then records=$((records + 1)); else fail "round $round: MAIN.IDX"; fi
+  if log_lines=$("$fault_check" log "$work/reference.log" "$drive_c/update.log"); then
+    logs=$((logs + 1))
+  else
+    fail "round $round: the log: $log_lines"
+    log_lines=?
+  fi
+  run_update "$work/second.log"
+  state "$client" "$work/second.state"
+  if cmp -s "$work/after.state" "$work/second.state"; then
+    completed=$((completed + 1))
+  else
+    fail "round $round: the second run differs from an uninterrupted one"
+    diff "$work/after.state" "$work/second.state" | head -n 20 >&2 || true
+  fi
+  echo "round $round: after $delay ms, $outcome, $log_lines log lines; $(grep -c '^  temporary' "$work/judge.out" || true) temporaries"
+  grep -v -e ': ok$' -e '^temporaries' "$work/judge.out" | head -n 20 || true
+done
+
+echo "kills tried: $tried, landed mid-run: $landed"
+echo "files whole: $whole/$tried, files kept: $kept/$tried, records: $records/$tried, log: $logs/$tried," \
+  "second run equal to an uninterrupted one: $completed/$tried"
+check "most kills land mid-run" test $((landed * 2)) -gt "$tried"
+finish
