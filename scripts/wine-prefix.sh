@@ -5,10 +5,11 @@
 #                 tree, a CD-ROM to the program, so programs and libraries of the build are at
 #                 hand and a search of the fixed drives passes it by); no Z: pointing at the
 #                 host's root, so a drive search never walks the host. With QEL_SMALL_DRIVE=1,
-#                 F: is a 2 MiB tmpfs mounted on DIR/drive_f, a disk that fills up (left out
-#                 when mount is not permitted; the tests that need it skip). Starts one
+#                 F: is a 2 MiB tmpfs mounted on DIR/drive_f, a disk that fills up, and G: a
+#                 16 MiB one on DIR/drive_g for the fault campaigns (left out when mount is
+#                 not permitted; the tests that need them skip or use D:). Starts one
 #                 persistent wineserver.
-#   stop DIR    - ends that wineserver and unmounts F:'s tmpfs.
+#   stop DIR    - ends that wineserver and unmounts the tmpfs drives.
 # Environment: WINEPREFIX may be preset; DISPLAY must name an X server. The prefix is of the
 # kind WINEARCH names and QEL_WINE its loader (as scripts/wine-env.sh chose them); without them,
 # of the kind the build tree BUILD was made for.
@@ -24,14 +25,17 @@ if [ -z "${QEL_WINE:-}" ] || [ -z "${WINEARCH:-}" ]; then
 fi
 
 unmount_small_drive() {
-  if mountpoint -q "$dir/drive_f" 2>/dev/null; then umount "$dir/drive_f" || true; fi
+  local drive
+  for drive in drive_f drive_g; do
+    if mountpoint -q "$dir/$drive" 2>/dev/null; then umount "$dir/$drive" || true; fi
+  done
 }
 
 case "$action" in
 create)
   wineserver -k >/dev/null 2>&1 || true
   unmount_small_drive
-  rm -rf "$WINEPREFIX" "$dir/drive_d" "$dir/drive_f"
+  rm -rf "$WINEPREFIX" "$dir/drive_d" "$dir/drive_f" "$dir/drive_g"
   mkdir -p "$dir/drive_d"
   if ! wine wineboot -i >/dev/null 2>&1; then
     echo "wine-prefix.sh: $QEL_WINE wineboot failed ($WINEARCH prefix $WINEPREFIX)" >&2
@@ -46,8 +50,11 @@ create)
     mkdir -p "$dir/drive_f"
     if mount -t tmpfs -o size=2m tmpfs "$dir/drive_f" 2>/dev/null; then
       ln -sfn "$dir/drive_f" "$WINEPREFIX/dosdevices/f:"
+      mkdir -p "$dir/drive_g"
+      mount -t tmpfs -o size=16m tmpfs "$dir/drive_g"
+      ln -sfn "$dir/drive_g" "$WINEPREFIX/dosdevices/g:"
     else
-      echo "no tmpfs for drive F: (mount not permitted); the disk-full tests will skip"
+      echo "no tmpfs for drives F: and G: (mount not permitted); the disk-full tests will skip"
     fi
   fi
   if [ -n "${3:-}" ]; then

@@ -30,6 +30,23 @@ bool flush_profile(const char* path)
     return true;
 }
 
+// Whether the file's own bytes hold both keys: a system may answer a profile write on a full
+// disk with success and leave the file empty.
+bool holds_version_keys(const char* path)
+{
+    static char text[16384];
+    const HFILE file = _lopen(path, OF_READ);
+    if (file == HFILE_ERROR) return false;
+    const UINT length = _lread(file, text, sizeof text - 1);
+    _lclose(file);
+    if (length == static_cast<UINT>(HFILE_ERROR)) return false;
+    if (length == sizeof text - 1) return true;  // larger than the keys' section could leave it
+    text[length] = '\0';
+    char version_line[64];
+    format_text(version_line, sizeof version_line, "Version=%s", setup.package_version);
+    return std::strstr(text, "Application=qel.exe") && std::strstr(text, version_line);
+}
+
 // VERSION.INF: both keys are written into a copy of the file (other content stays), which then
 // replaces it in one step, so the file never holds one key new and the other old. A full disk
 // gets string 34050; given up, the run is stopped and reports no success. False then.
@@ -48,7 +65,8 @@ bool write_version_file()
                                                         partial_path) &&
                              WritePrivateProfileStringA("Application Information", "Version", setup.package_version,
                                                         partial_path) &&
-                             flush_profile(partial_path) && replace_file(partial_path, path, aside);
+                             flush_profile(partial_path) && holds_version_keys(partial_path) &&
+                             replace_file(partial_path, path, aside);
         if (written) return true;
         DeleteFileA(partial_path);
         if (!ask_more_disk_space()) break;

@@ -107,6 +107,10 @@ struct run_state {
     std::uint16_t deferred_move_count;
     deferred_move* deferred_moves;  // newest first; freed by release_deferred_moves
 
+    // A bit per member index: set when this run's install made the member's file where no file
+    // was. A stopped install takes back only these; a file it replaced stays, whole and new.
+    unsigned char member_created[65536 / 8];
+
     // The last member's temporary archive, kept to be written over by the next (empty: none).
     char spare_archive[path_capacity];
     std::uint32_t spare_archive_size;

@@ -3,12 +3,16 @@
 #include <cstring>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 #include "support/memory.h"
 #include "support/text_format.h"
 
 struct gid_index {
     std::unordered_map<std::uint32_t, record_entry*> entries;
+    // Live copies that a later whole copy of the same gid supersedes: left by a writer stopped
+    // between making its new copy live and marking the old one deleted.
+    std::vector<record_header> superseded;
 };
 
 // Entries are handed out from memory blocks of many entries each, so that a large database does
@@ -183,6 +187,9 @@ int scan_chain(client_db* db, window_reader& in, std::uint32_t start, const db_s
             observer->header(observer->context, header, static_cast<std::uint32_t>(at), cut_off);
         if (!(header.flags & flag_deleted)) {
             header.offset = static_cast<std::uint32_t>(at);
+            const record_entry* earlier = find_entry(db, header.gid);
+            if (earlier && earlier->header.offset != no_copy && !cut_off && !db->read_only)
+                db->index->superseded.push_back(earlier->header);
             record_entry* entry = remember(db, header);
             if (cut_off) db->cut_off_entry = entry;
         }
@@ -387,6 +394,19 @@ char* db_find_file(char* out, const char* directory, std::uint32_t database_id)
     return nullptr;
 }
 
+// The file keeps one live copy of each record: superseded ones are marked deleted, one byte
+// each. The current copy is whole, so a stop between these writes loses nothing.
+void mark_superseded_deleted(client_db* db)
+{
+    for (record_header header : db->index->superseded) {
+        header.flags |= flag_deleted;
+        const std::uint8_t flags = header.flags;
+        if (!write_at(db, std::uint64_t{header.offset} + record_flags_position(db->long_headers != 0), &flags, 1)) break;
+    }
+    if (!db->index->superseded.empty()) host->flush(db->file);
+    db->index->superseded.clear();
+}
+
 int db_open(const char* path, client_db** out) { return db_open_observed(path, out, nullptr, 0); }
 
 int db_open_observed(const char* path, client_db** out, const db_scan_observer* observer, int read_only)
@@ -418,6 +438,7 @@ int db_open_observed(const char* path, client_db** out, const db_scan_observer* 
         db_close(db);
         return 1;
     }
+    mark_superseded_deleted(db);
     *out = db;
     return 0;
 }

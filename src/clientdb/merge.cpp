@@ -171,10 +171,23 @@ void carry_out_deferred_moves(merge_pass& pass)
     }
 }
 
-void record_installation()
+// WIN.INI's [ZOVE] keys "Installed" and "AppPath". (A single write of the whole section would
+// keep the two together, but Wine answers it with success and writes nothing.)
+bool write_client_section()
 {
-    WriteProfileStringA("ZOVE", "Installed", "US");
-    WriteProfileStringA("ZOVE", "AppPath", setup.target_dir);
+    return WriteProfileStringA("ZOVE", "Installed", "US") && WriteProfileStringA("ZOVE", "AppPath", setup.target_dir);
+}
+
+// 0 when WIN.INI could not be written and the user gave up on the disk space.
+int record_installation()
+{
+    while (!write_client_section()) {
+        if (!ask_more_disk_space()) {
+            log_line("Couldn't write WIN.INI");
+            give_up_on_disk_space();
+            return 0;
+        }
+    }
     reg_update_string(HKEY_LOCAL_MACHINE, client_key, "AppPath", setup.target_dir);
     reg_update_string(HKEY_CURRENT_USER, client_key, "AppPath", setup.target_dir);
     OSVERSIONINFOA version{};
@@ -183,6 +196,7 @@ void record_installation()
         register_help_contents();
         register_uninstall_entry();
     }
+    return 1;
 }
 
 }  // namespace
@@ -259,6 +273,5 @@ int merge_databases()
     db_close(pass.main);
     if (dialog) close_dialog(DLG_DB_PROGRESS);
     if (delivered) DeleteFileA(source_path);
-    record_installation();
-    return 1;
+    return record_installation();
 }

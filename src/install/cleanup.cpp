@@ -148,6 +148,8 @@ void clean_up_installed_files()
     for (std::uint16_t i = 0; i < table->count; ++i) {
         const char* name = member_name(table->members[i]);
         if (is_preserved(name)) continue;
+        // A file that stood before this run stays: taking it away would lose the client's copy.
+        if (!(setup.member_created[i / 8] & (1u << (i % 8)))) continue;
         // Members placed by the system or if-newer rules are not at this path and stay.
         char path[path_capacity];
         DeleteFileA(target_path(path, name));

@@ -22,15 +22,18 @@ inline bool replace_file(const char* source, const char* target, const char* asi
     return true;
 }
 
-// The aside name for `path`: the same folder, "qelaside.tmp". Sized MAX_PATH.
-inline bool aside_name(const char* path, char* aside)
+// `name` in the folder of `path`, into `out` (MAX_PATH); false when it does not fit.
+inline bool sibling_name(const char* path, const char* name, char* out)
 {
-    const char* name = path;
+    const char* file_name = path;
     for (const char* p = path; *p; p = CharNextA(p))
-        if (*p == '\\' || *p == ':') name = p + 1;
-    const int folder = static_cast<int>(name - path);
-    if (folder + 13 >= MAX_PATH) return false;
-    lstrcpynA(aside, path, folder + 1);
-    lstrcpyA(aside + folder, "qelaside.tmp");
+        if (*p == '\\' || *p == ':') file_name = p + 1;
+    const int folder = static_cast<int>(file_name - path);
+    if (folder + lstrlenA(name) >= MAX_PATH) return false;
+    lstrcpynA(out, path, folder + 1);
+    lstrcpyA(out + folder, name);
     return true;
 }
+
+// The aside name for `path`: "qelaside.tmp" in its folder.
+inline bool aside_name(const char* path, char* aside) { return sibling_name(path, "qelaside.tmp", aside); }

@@ -83,8 +83,10 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
         make_directory_path(place.directory);
 
         const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
+        const bool was_there = path_exists(place.final_path) != 0;
         if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, dialog, sum, divisor))
             return false;
+        if (!was_there) setup.member_created[index / 8] |= static_cast<unsigned char>(1u << (index % 8));
         // A copy to another place must find the space the archive took free, as it was.
         if (place.rule != install_rule::plain) discard_spare_archive();
         int installed = 1;
@@ -99,6 +101,31 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
         if (setup.install_cancelled) return false;
     }
     return true;
+}
+
+}  // namespace
+
+namespace {
+
+// Copied whole under another name in the destination's folder, then put in place in one step:
+// the destination never holds a part of the file under its name.
+bool copy_into_place(const char* source, const char* destination)
+{
+    char aside[path_capacity];
+    char partial[path_capacity];
+    if (!aside_name(destination, aside) || !sibling_name(destination, "QELCOPY.TMP", partial)) return false;
+    if (CopyFileA(source, partial, FALSE) && replace_file(partial, destination, aside)) return true;
+    DeleteFileA(partial);
+    return false;
+}
+
+// The staged copy moved over the installed one; one that another program holds open (a virus
+// scanner) cannot be moved and is copied instead.
+bool put_newer_copy(const char* staged_path, const char* destination)
+{
+    char aside[path_capacity];
+    if (aside_name(destination, aside) && replace_file(staged_path, destination, aside)) return true;
+    return copy_into_place(staged_path, destination);
 }
 
 }  // namespace
@@ -119,16 +146,9 @@ int install_system_file(const char* staged_path)
         char copy_path[path_capacity];
         join_path(copy_path, setup.windows_dir, "SYSTEM", file_name, nullptr);
         log_line("Copy %s -> %s", staged_path, copy_path);
-        // Copied whole under a name of its own first: the system folder never holds a part of
-        // it under its name, which a later run would retain as existing. (Where the system
-        // folder is not windows_dir\SYSTEM, an earlier copy there is replaced, as before.)
-        char partial_path[path_capacity];
-        join_path(partial_path, setup.windows_dir, "SYSTEM", "QELCOPY.TMP", nullptr);
-        char aside[path_capacity];
-        const bool copied = CopyFileA(staged_path, partial_path, FALSE) && aside_name(copy_path, aside) &&
-                            replace_file(partial_path, copy_path, aside);
-        if (!copied) {
-            DeleteFileA(partial_path);
+        // Never a part of it under its name, which a later run would retain as existing. (Where
+        // the system folder is not windows_dir\SYSTEM, an earlier copy there is replaced.)
+        if (!copy_into_place(staged_path, copy_path)) {
             log_line("Copy failed");
             return 0;
         }
@@ -141,9 +161,7 @@ int install_if_newer(const char* staged_path, const char* destination)
     const std::uint32_t current = file_dos_time(destination);
     const std::uint32_t install = file_dos_time(staged_path);
     log_line("Existing file %s (current=%lu, install=%lu)", destination, current, install);
-    // Moved over the installed copy in one step, not copied into it: never a part of each.
-    char aside[path_capacity];
-    const int result = install > current ? aside_name(destination, aside) && replace_file(staged_path, destination, aside) : 1;
+    const int result = install > current ? put_newer_copy(staged_path, destination) : 1;
     // The staged copy goes in every case; one that cannot be deleted does not undo the install.
     DeleteFileA(staged_path);
     return result;

@@ -10,6 +10,16 @@
 //                                                 or new, none lost; exit 1 when one is not
 //   fault_check log REFERENCE LOG                 LOG is a whole-line beginning of REFERENCE,
 //                                                 numbers aside; prints its line count
+//   fault_check fill-after LOG LINES NAME FILLER  once LOG holds LINES lines: stops the process
+//                                                 whose command line holds NAME, writes FILLER
+//                                                 until its disk is full, lets the process go on
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -103,7 +113,7 @@ struct scan_count {
 };
 
 // The records of a database as lines "R LABEL GID SIZE HASH", with a line "E ..." for a file that
-// does not open and for each gid with more than one live copy.
+// does not open and "W ..." for each gid with more than one live copy.
 void database_state(const std::string& label, const std::string& path, std::vector<std::string>& lines)
 {
     scan_count counts;
@@ -117,8 +127,10 @@ void database_state(const std::string& label, const std::string& path, std::vect
         lines.push_back("E " + label + " does not open");
         return;
     }
+    // Two live copies: a writer stopped between making the new one live and marking the old one
+    // deleted. The last is the one read; the next open for writing marks the other.
     for (const auto& [gid, copies] : counts.live)
-        if (copies != 1) lines.push_back("E " + label + " gid " + std::to_string(gid) + " has " +
+        if (copies != 1) lines.push_back("W " + label + " gid " + std::to_string(gid) + " has " +
                                          std::to_string(copies) + " live copies");
     struct context_type {
         const std::string* label;
@@ -200,6 +212,7 @@ int state(int count, char** arguments)
 struct state_file {
     std::map<std::string, std::string> items;  // "F name" or "R label gid" -> the rest
     std::vector<std::string> errors;
+    std::vector<std::string> warnings;
 };
 
 bool read_state(const std::string& path, state_file& out)
@@ -208,8 +221,8 @@ bool read_state(const std::string& path, state_file& out)
     if (!in) return false;
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("E ", 0) == 0) {
-            out.errors.push_back(line);
+        if (line.rfind("E ", 0) == 0 || line.rfind("W ", 0) == 0) {
+            (line[0] == 'E' ? out.errors : out.warnings).push_back(line);
             continue;
         }
         std::istringstream fields(line);
@@ -259,6 +272,8 @@ int judge(const std::string& before_path, const std::string& after_path, const s
     std::cout << "files kept: " << (lost_files ? "FAIL" : "ok") << "\n";
     std::cout << "records: " << (bad_records || lost_records || !now.errors.empty() ? "FAIL" : "ok") << "\n";
     std::cout << "temporaries: " << temporaries << "\n";
+    std::cout << "records with a superseded live copy: " << now.warnings.size() << "\n";
+    for (const std::string& warning : now.warnings) std::cout << "  " << warning << "\n";
     return mixed_files || lost_files || bad_records || lost_records || !now.errors.empty() ? 1 : 0;
 }
 
@@ -313,10 +328,62 @@ int log_prefix(const std::string& reference_path, const std::string& log_path)
     return 0;
 }
 
+long count_lines(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return -1;
+    return static_cast<long>(std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+}
+
+// The processes whose command line holds `name` (its arguments joined by blanks).
+std::vector<pid_t> processes_named(const std::string& name)
+{
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    if (!proc) return found;
+    while (const dirent* entry = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0 || pid == getpid()) continue;
+        std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
+        std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::replace(line.begin(), line.end(), '\0', ' ');
+        if (line.find(name) != std::string::npos) found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+// The disk fills at a moment of the run named by its log: the program is held while the filler
+// takes every free byte, so its next write is the first to find the disk full.
+int fill_after(const std::string& log_path, long lines, const std::string& name, const std::string& filler_path)
+{
+    const timespec pause{0, 500000};
+    for (int waited = 0;; ++waited) {
+        if (count_lines(log_path) >= lines) break;
+        if (waited > 240000) {  // two minutes
+            std::cerr << "fault_check: " << log_path << " never reached " << lines << " lines\n";
+            return 1;
+        }
+        nanosleep(&pause, nullptr);
+    }
+    const std::vector<pid_t> held = processes_named(name);
+    for (const pid_t pid : held) kill(pid, SIGSTOP);
+    const int filler = open(filler_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (filler >= 0) {
+        static const char block[65536] = {};
+        for (std::size_t size = sizeof block; size > 0;)
+            if (write(filler, block, size) <= 0) size /= 2;
+        close(filler);
+    }
+    for (const pid_t pid : held) kill(pid, SIGCONT);
+    std::cout << "held " << held.size() << " process(es) at line " << count_lines(log_path) << "\n";
+    return held.empty() ? 1 : 0;
+}
+
 int usage()
 {
     std::cerr << "usage: fault_check fill DB FIRST-GID COUNT SEED | bytes SEED SIZE | state LABEL=PATH... | judge BEFORE AFTER STATE |"
-                 " log REFERENCE LOG\n";
+                 " log REFERENCE LOG | fill-after LOG LINES NAME FILLER\n";
     return 2;
 }
 
@@ -333,5 +400,6 @@ int main(int argc, char** argv)
     if (command == "state") return state(argc - 2, argv + 2);
     if (command == "judge" && argc == 5) return judge(argv[2], argv[3], argv[4]);
     if (command == "log" && argc == 4) return log_prefix(argv[2], argv[3]);
+    if (command == "fill-after" && argc == 6) return fill_after(argv[2], std::stol(argv[3]), argv[4], argv[5]);
     return usage();
 }

@@ -12,6 +12,8 @@ qeldb=$QEL_NATIVE_DIR/tools/qeldb/qeldb
 fault_check=$QEL_NATIVE_DIR/tests/faults/fault_check
 windows=$drive_c/windows
 system_dir=$windows/system
+drive_g=$QEL_WINE_DIR/drive_g  # G:, a 16 MiB tmpfs when the prefix could mount one
+fault_drive_mounted() { [ -d "$drive_g" ] && mountpoint -q "$drive_g"; }
 
 # Bytes drawn from a seed: the same file on every run.
 seeded_bytes() { "$fault_check" bytes "$1" "$2"; }
@@ -79,5 +81,6 @@ use_unmanaged_windows() { wine reg add "$x11_key" /v Managed /t REG_SZ /d N /f >
 
 restore_windows() {
   [ -f "$work/win.ini.before" ] && cp "$work/win.ini.before" "$windows/win.ini"
+  rm -rf "$work/pristine" "$work"/QEL*  # client folders hold ZOVE.EXE, which a later search would find
   wine reg delete "$x11_key" /v Managed /f >/dev/null 2>&1 || true
 }

@@ -239,6 +239,30 @@ TEST_F(ClientDb, TheLastLiveCopyIsCurrentAndForEachGoesByFirstLiveAppearanceReve
     db_close(db);
 }
 
+// A writer stopped between making its new copy live and marking the old one deleted leaves two
+// live copies; the next open for writing marks the earlier one, a read-only open changes nothing.
+TEST_F(ClientDb, AWritableOpenMarksSupersededLiveCopiesDeleted)
+{
+    for (const bool long_form : {true, false}) {
+        bytes file = long_form ? long_file() : short_file(main_database_id);
+        const std::uint32_t old_copy = record(file, long_form, 7, "old body");
+        record(file, long_form, 8, "other");
+        record(file, long_form, 7, "the new, longer body");
+        write("stopped.idx", file);
+        client_db* db = nullptr;
+        ASSERT_EQ(db_open_observed("stopped.idx", &db, nullptr, 1), 0);
+        db_close(db);
+        EXPECT_EQ(contents("stopped.idx"), file);
+
+        db = open("stopped.idx");
+        EXPECT_EQ(body(db, 7), "the new, longer body");
+        db_close(db);
+        bytes expected = file;
+        expected[old_copy + record_flags_position(long_form)] |= flag_deleted;
+        EXPECT_EQ(contents("stopped.idx"), expected) << (long_form ? "long form" : "short form");
+    }
+}
+
 TEST_F(ClientDb, SameSizeRewritesInPlaceOtherSizesAppendThenMarkTheOldCopy)
 {
     for (bool long_form : {true, false}) {

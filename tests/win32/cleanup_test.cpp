@@ -82,14 +82,18 @@ TEST_F(Cleanup, MoveRuleOnlyKeepsDeferredMoves)
     EXPECT_TRUE(logged().empty());
 }
 
-TEST_F(Cleanup, CleanUpSparesPreservedMembersAndNeedsATarget)
+TEST_F(Cleanup, CleanUpTakesOnlyFilesTheRunMadeSparesPreservedMembersAndNeedsATarget)
 {
-    for (const char* name : {"tool\\T.EXE", "A.DLL", "BIN\\B.DLL"}) make_file(std::string("target\\") + name, "x");
-    set_members({{"tool\\T.EXE", 1}, {"A.DLL", 1}, {"BIN\\B.DLL", 1}, {"GONE.DLL", 1}});
+    for (const char* name : {"tool\\T.EXE", "A.DLL", "BIN\\B.DLL", "OLD.DLL"})
+        make_file(std::string("target\\") + name, "x");
+    set_members({{"tool\\T.EXE", 1}, {"A.DLL", 1}, {"BIN\\B.DLL", 1}, {"GONE.DLL", 1}, {"OLD.DLL", 1}});
+    // The install made all but OLD.DLL, which it replaced.
+    setup.member_created[0] = 0x0F;
     append_pair(setup.rename_list, "tool\\*.*", "");
     clean_up_installed_files();
     EXPECT_EQ(logged(), strings{"Cleaning up"});
     EXPECT_TRUE(exists("target\\tool\\T.EXE"));
+    EXPECT_TRUE(exists("target\\OLD.DLL"));
     EXPECT_FALSE(exists("target\\A.DLL") || exists("target\\BIN\\B.DLL"));
 
     std::strcpy(setup.target_dir, path("missing").c_str());
