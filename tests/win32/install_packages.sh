@@ -105,8 +105,19 @@ readme.txt = src/readme.txt
 help\\qelhelp.txt = src/help/qelhelp.txt
 INI
 
-# Damaged copies of a package whose last member is damaged: its archive is bytes [offset, offset+stored).
 noise_file src/data.bin data 30000
+# A direct member (its bytes are the file itself) in a package cut short inside those bytes.
+pack direct <<INI
+[package]
+product_name = Direct
+direct_member = DATA.BIN
+[members]
+dunzipnt.dll = $library
+data.bin = src/data.bin
+INI
+python3 -c 'import sys; d = open("direct.pkg", "rb").read(); open("direct_cut.pkg", "wb").write(d[:-10000])'
+
+# Damaged copies of a package whose last member is damaged: its archive is bytes [offset, offset+stored).
 pack damage <<INI
 [members]
 dunzipnt.dll = $library
