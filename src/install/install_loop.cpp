@@ -49,11 +49,32 @@ void set_gauge(HWND dialog, UINT message, std::uint32_t value)
     if (const HWND gauge = dialog_gauge(dialog)) SendMessageA(gauge, message, 0, static_cast<LPARAM>(value));
 }
 
+// What a stopped run leaves in a folder it installs into: the unzip library's unpacked files not
+// yet checked ("dztNNNN.tmp") and the copies made under another name to be put in place.
+void remove_stale_temporaries(const char* directory)
+{
+    for (const char* pattern : {"dzt????.tmp", "QELCOPY.TMP", "qelaside.tmp"}) {
+        char in_directory[path_capacity];
+        char search[path_capacity];
+        if (!sibling_name(join_path(in_directory, directory, "x", nullptr), pattern, search)) continue;
+        WIN32_FIND_DATAA found;
+        const HANDLE listing = FindFirstFileA(search, &found);
+        if (listing == INVALID_HANDLE_VALUE) continue;
+        do {
+            char stale[path_capacity];
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && sibling_name(search, found.cFileName, stale))
+                DeleteFileA(stale);
+        } while (FindNextFileA(listing, &found));
+        FindClose(listing);
+    }
+}
+
 // Through every member from `first`; false when the install stopped.
 // `text` is the dialog's current-file field, found once by the caller.
 bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
 {
     const member_table& table = *setup.file_table;
+    char cleaned_directory[path_capacity] = "";
     for (std::uint16_t index = first; index < table.count; ++index) {
         const package_member* member = table.members[index];
         const char* name = member_name(member);
@@ -81,6 +102,10 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
             write_game_pif();
         }
         make_directory_path(place.directory);
+        if (lstrcmpiA(place.directory, cleaned_directory) != 0) {
+            remove_stale_temporaries(place.directory);
+            lstrcpynA(cleaned_directory, place.directory, sizeof cleaned_directory);
+        }
 
         const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
         const bool was_there = path_exists(place.final_path) != 0;

@@ -238,6 +238,11 @@ TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
     set_source_time(target + "\\tool\\newer.ini");
     // Left by an earlier run under the name of member 2's archive: gone once member 2 is written.
     write_file(target + "\\dec2.tmp", "an old archive");
+    // Left by a stopped run beside a member's place: an unpacked file never checked, a copy never
+    // put in place; a file of the user's of another name stays.
+    write_file(target + "\\help\\dzt1A2B.tmp", "half unpacked");
+    write_file(target + "\\help\\QELCOPY.TMP", "half copied");
+    write_file(target + "\\help\\dztnotes.txt", "the user's");
 
     const outcome run = install("rules.pkg");
     ASSERT_EQ(run.result, 1) << run.log;
@@ -247,6 +252,8 @@ TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
     EXPECT_EQ(installed("UPDATE.TXT"), source("update.txt")) << "the direct member, written as stored";
     EXPECT_EQ(installed("dunzipnt.dll"), read_file("E:\\testbin\\dunzipnt.dll"));
     EXPECT_EQ(installed("HELP\\QELHELP.TXT"), source("help\\qelhelp.txt"));
+    EXPECT_FALSE(exists(target + "\\help\\dzt1A2B.tmp") || exists(target + "\\help\\QELCOPY.TMP"));
+    EXPECT_EQ(installed("help\\dztnotes.txt"), "the user's");
     EXPECT_EQ(installed("SYSTEM\\SUB\\SUB.DLL"), source("sub.dll")) << "system\\sub is a plain directory";
     EXPECT_EQ(installed("IDB\\MERGE.DB"), source("idb\\merge.db"));
     EXPECT_STREQ(setup.merge_db_dir, target.c_str());
