@@ -56,6 +56,13 @@ bool write_version_file()
     char partial_path[path_capacity];
     char aside[path_capacity];
     join_path(path, setup.target_dir, "VERSION.INF", nullptr);
+    // After a fatal error (a damaged package, say, with no client folder yet) the keys are
+    // written where they can be and failures pass, as nothing was installed to report on.
+    if (setup.fatal_error) {
+        WritePrivateProfileStringA("Application Information", "Application", "qel.exe", path);
+        WritePrivateProfileStringA("Application Information", "Version", setup.package_version, path);
+        return true;
+    }
     join_path(partial_path, setup.target_dir, "QELVERS.TMP", nullptr);
     if (!aside_name(path, aside)) return false;
     for (;;) {
