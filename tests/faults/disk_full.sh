@@ -38,11 +38,13 @@ win_ini_on_g() {
 }
 
 # run_update TAG STEP...: SETUP.EXE under the robot; TAG.txt the transcript, TAG.out its output.
+# The robot gives a run 120 s without a new window: a loaded machine takes far longer than the
+# few seconds a run needs, and a run that hangs in a box still ends.
 run_update() {
   local tag=$1 args=()
   shift
   for step in "$@"; do args+=(--step "$step"); done
-  wine "$robot" --timeout 30000 --transcript "$work_win\\$tag.txt" "${args[@]}" -- \
+  wine "$robot" --timeout 120000 --transcript "$work_win\\$tag.txt" "${args[@]}" -- \
     "$setup_exe" -T 'G:\QELD' -C >"$work/$tag.out" 2>/dev/null || true
   cp "$drive_c/update.log" "$work/$tag.log" 2>/dev/null || : >"$work/$tag.log"
 }
