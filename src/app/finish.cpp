@@ -22,12 +22,15 @@ namespace {
 
 constexpr int no_verdict = 0x7FFFFFFF;
 
-// Lets the system's cache of an initialisation file go before the file is renamed; the call
-// answers FALSE on some systems even when it flushed.
-bool flush_profile(const char* path)
+// Both keys of VERSION.INF into the file at `path`, and the system's cache of it let go, so that
+// the file can be renamed (the flush answers FALSE on some systems even when it flushed).
+bool write_version_keys(const char* path)
 {
+    const bool written =
+        WritePrivateProfileStringA("Application Information", "Application", "qel.exe", path) &&
+        WritePrivateProfileStringA("Application Information", "Version", setup.package_version, path);
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
-    return true;
+    return written;
 }
 
 // Whether the file's own bytes hold both keys: a system may answer a profile write on a full
@@ -59,8 +62,7 @@ bool write_version_file()
     // After a fatal error (a damaged package, say, with no client folder yet) the keys are
     // written where they can be and failures pass, as nothing was installed to report on.
     if (setup.fatal_error) {
-        WritePrivateProfileStringA("Application Information", "Application", "qel.exe", path);
-        WritePrivateProfileStringA("Application Information", "Version", setup.package_version, path);
+        write_version_keys(path);
         return true;
     }
     join_path(partial_path, setup.target_dir, "QELVERS.TMP", nullptr);
@@ -68,11 +70,7 @@ bool write_version_file()
     for (;;) {
         DeleteFileA(partial_path);
         const bool written = (!path_exists(path) || CopyFileA(path, partial_path, FALSE)) &&
-                             WritePrivateProfileStringA("Application Information", "Application", "qel.exe",
-                                                        partial_path) &&
-                             WritePrivateProfileStringA("Application Information", "Version", setup.package_version,
-                                                        partial_path) &&
-                             flush_profile(partial_path) && holds_version_keys(partial_path) &&
+                             write_version_keys(partial_path) && holds_version_keys(partial_path) &&
                              replace_file(partial_path, path, aside);
         if (written) return true;
         DeleteFileA(partial_path);
