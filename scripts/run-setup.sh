@@ -13,19 +13,16 @@
 # the WIN.INI lines, registry values, help contents lines, PIF and Start Menu shortcut that the
 # update wrote, update.log and the screenshots' paths.
 # Where the host runs no 32-bit programs (or QEL_WIN32=off), the 64-bit build of the same
-# sources runs instead, and the first line says so.
+# sources runs instead, and the line after the build says so.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-env.sh"
+# Built (and Wine installed) first: which build runs depends on the 32-bit loader being there.
+bash "$root/scripts/build.sh"
 qel_pick_build "$root"
 if [ "$QEL_BUILD_KIND" = win64 ]; then
-  if [ "${QEL_WIN32:-}" = off ]; then
-    echo "QEL_WIN32=off: running the 64-bit build of the same sources"
-  else
-    echo "this machine runs no 32-bit programs; running the 64-bit build of the same sources"
-  fi
+  echo "$(qel_why_no_32bit); running the 64-bit build of the same sources"
 fi
-bash "$root/scripts/build.sh"
 
 build=$QEL_BUILD_DIR
 # Beside the build tree, not inside it: the test prefix's E: is the build tree, and an updated
