@@ -51,22 +51,20 @@ bool holds_version_keys(const char* path)
 }
 
 // VERSION.INF: both keys are written into a copy of the file (other content stays), which then
-// replaces it in one step, so the file never holds one key new and the other old. A full disk
-// gets string 34050; given up, the run is stopped and reports no success. False then.
+// replaces it in one step, so the file never holds one key new and the other old, nor a part of
+// itself on a full disk. A full disk gets string 34050; given up, the run is stopped and reports
+// no success. False then.
+// After a fatal error (a damaged package, say, with no client folder yet) the keys are written
+// where they can be and failures pass without a question, as nothing was installed to report on.
 bool write_version_file()
 {
+    const bool failures_pass = setup.fatal_error != 0;
     char path[path_capacity];
     char partial_path[path_capacity];
     char aside[path_capacity];
     join_path(path, setup.target_dir, "VERSION.INF", nullptr);
-    // After a fatal error (a damaged package, say, with no client folder yet) the keys are
-    // written where they can be and failures pass, as nothing was installed to report on.
-    if (setup.fatal_error) {
-        write_version_keys(path);
-        return true;
-    }
     join_path(partial_path, setup.target_dir, "QELVERS.TMP", nullptr);
-    if (!aside_name(path, aside)) return false;
+    if (!aside_name(path, aside)) return failures_pass;
     for (;;) {
         DeleteFileA(partial_path);
         const bool written = (!path_exists(path) || CopyFileA(path, partial_path, FALSE)) &&
@@ -74,6 +72,7 @@ bool write_version_file()
                              replace_file(partial_path, path, aside);
         if (written) return true;
         DeleteFileA(partial_path);
+        if (failures_pass) return true;
         if (!ask_more_disk_space()) break;
     }
     log_line("Couldn't write %s", path);

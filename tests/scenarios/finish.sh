@@ -102,6 +102,23 @@ check "fatal: number in the box" has_line "$work/fatal.txt" 'An error (#21) has 
 check "fatal: log on c:" grep -q 'Fatal error #21' "$log"
 rm -f "$target/inshlp32.dll"
 
+# A fatal error on a full disk: VERSION.INF is not left part-written (here, empty where there was
+# none), and no question comes before the error box.
+drive_f=$QEL_WINE_DIR/drive_f
+if [ -d "$drive_f" ] && mountpoint -q "$drive_f"; then
+  rm -rf "$drive_f/QELV" "$drive_f/filler"
+  mkdir -p "$drive_f/QELV"
+  head -c $(($(df --output=avail -k "$drive_f" | tail -n 1) * 1024)) /dev/zero >"$drive_f/filler" || true
+  robot fatal_full.txt press:1 -- "$driver" --target 'F:\QELV' --fatal 9 --version-inf --package-version 9
+  rm -f "$drive_f/filler"
+  check "fatal, disk full: no VERSION.INF, as before" test ! -e "$drive_f/QELV/VERSION.INF"
+  check "fatal, disk full: no partial copy left" test ! -e "$drive_f/QELV/QELVERS.TMP"
+  check "fatal, disk full: the error box only" test "$(windows_in "$work/fatal_full.txt")" = 1
+  rm -rf "$drive_f/QELV"
+else
+  echo "skip: no small drive F: (fatal error on a full disk)"
+fi
+
 # Out of disk space with a helper program named: dialog 226 starts it from the package's folder.
 mkdir -p "$work/L"
 cp "$QEL_BUILD_DIR/tools/peers/setup_peers/record_args.exe" "$work/L/LOWSPACE.EXE"
