@@ -66,6 +66,12 @@ for round in $(seq "$kills"); do
     wait "$pid" 2>/dev/null || true
   fi
   state "$client" "$work/killed.state"
+  # What the kill left, kept for a round that fails: the client, WIN.INI and the log.
+  failures_before=$failures
+  rm -rf "$work/killed"
+  cp -a "$client" "$work/killed"
+  cp "$windows/win.ini" "$work/killed-win.ini" 2>/dev/null || true
+  cp "$drive_c/update.log" "$work/killed.log" 2>/dev/null || : >"$work/killed.log"
   "$fault_check" judge "$work/before.state" "$work/after.state" "$work/killed.state" >"$work/judge.out" || true
   if has_line "$work/judge.out" "files whole: ok"; then whole=$((whole + 1)); else fail "round $round: a file is mixed"; fi
   if has_line "$work/judge.out" "files kept: ok"; then kept=$((kept + 1)); else fail "round $round: a file is lost"; fi
@@ -83,6 +89,14 @@ for round in $(seq "$kills"); do
   else
     fail "round $round: the second run differs from an uninterrupted one"
     diff "$work/after.state" "$work/second.state" | head -n 20 >&2 || true
+  fi
+  if [ "$failures" != "$failures_before" ]; then
+    kept_round=$work/failed-round-$round
+    rm -rf "$kept_round"
+    mkdir -p "$kept_round"
+    mv "$work/killed" "$kept_round/client"
+    cp "$work/killed.log" "$work/killed-win.ini" "$work/second.log" "$work/judge.out" "$kept_round/" || true
+    echo "round $round: kept in $kept_round" >&2
   fi
   grep '^  temporary ' "$work/judge.out" | sed 's/^  temporary //' >>"$work/temporaries" || true
   superseded=$((superseded + $(grep -c '^  W ' "$work/judge.out" || true)))
