@@ -29,9 +29,22 @@ done
 
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "bootstrap: installing ${missing[*]:-(package lists only)}"
-  "${sudo_cmd[@]}" apt-get update -qq
-  if [ ${#missing[@]} -gt 0 ]; then
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror in the middle of a sync serves an index of the wrong size, and apt-get update then
+  # fails: it is tried again after a pause.
+  for attempt in 1 2 3; do
+    "${sudo_cmd[@]}" apt-get update -qq && break
+    [ "$attempt" = 3 ] || { echo "bootstrap: the package lists failed to download; again in 20 s"; sleep 20; }
+  done
+  if [ ${#missing[@]} -gt 0 ] &&
+    ! "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    # Without the i386 package lists (that mirror still syncing) the 32-bit Wine cannot be had,
+    # but everything else can: the Windows tests then run on the 64-bit twin.
+    native_only=()
+    for p in "${missing[@]}"; do [[ $p == *:i386 ]] || native_only+=("$p"); done
+    [ ${#native_only[@]} -lt ${#missing[@]} ] || exit 1
+    echo "bootstrap: the 32-bit packages could not be installed; installing the rest"
+    [ ${#native_only[@]} -eq 0 ] ||
+      "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${native_only[@]}" >/dev/null
   fi
 fi
 
