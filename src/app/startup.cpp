@@ -14,6 +14,7 @@
 #include "package/package_reader.h"
 #include "resource_ids.h"
 #include "shell/dde_client.h"
+#include "shell/win_ini_copy.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "ui/dialogs.h"
@@ -173,6 +174,9 @@ int run_setup(HINSTANCE instance, const char* command_line)
     if (setup.crash_mode) log_line("Opt: Crash mode");
     if (setup.skip_modem) log_line("Opt: Skip modem");
     if (setup.package_file[0]) log_line("Opt: Install file = %s", setup.package_file);
+    // A run stopped while it wrote WIN.INI may have left it cut short, beside its whole copy;
+    // the search for the client below reads WIN.INI.
+    settle_win_ini_copy();
     register_dde_client();
 
     if (open_package() && read_package() && create_frame(setup.product_name)) run_requirement_checks();

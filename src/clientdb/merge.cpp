@@ -12,6 +12,7 @@
 #include "package/package_format.h"
 #include "resource_ids.h"
 #include "shell/shell_entries.h"
+#include "shell/win_ini_copy.h"
 #include "support/log.h"
 #include "support/memory.h"
 #include "support/text_format.h"
@@ -178,10 +179,12 @@ bool write_client_section()
     return WriteProfileStringA("ZOVE", "Installed", "US") && WriteProfileStringA("ZOVE", "AppPath", setup.target_dir);
 }
 
-// 0 when WIN.INI could not be written and the user gave up on the disk space.
+// 0 when WIN.INI could not be written and the user gave up on the disk space. A write that lost
+// other entries of WIN.INI counts as failed: the copy kept beside it is put back first.
 int record_installation()
 {
-    while (!write_client_section()) {
+    while (!keep_win_ini_copy() || !write_client_section() || !win_ini_came_through()) {
+        settle_win_ini_copy();
         if (!ask_more_disk_space()) {
             log_line("Couldn't write WIN.INI");
             give_up_on_disk_space();

@@ -7,7 +7,9 @@
 //   fault_check bytes SEED SIZE                   SIZE bytes drawn from SEED, to standard output
 //   fault_check state LABEL=PATH...               the state, one line per file or record, sorted
 //   fault_check judge BEFORE AFTER STATE          a killed run's state: every file and record old
-//                                                 or new, none lost; exit 1 when one is not
+//                                                 or new (a file labelled NAME, or its copy
+//                                                 labelled NAME.kept), none lost; exit 1 when one
+//                                                 is not
 //   fault_check log REFERENCE LOG                 LOG is a whole-line beginning of REFERENCE,
 //                                                 numbers aside; prints its line count
 //   fault_check fill-after LOG LINES NAME FILLER  once LOG holds LINES lines: stops the process
@@ -251,6 +253,18 @@ int judge(const std::string& before_path, const std::string& after_path, const s
         const bool old_match = old_item != before.items.end() && old_item->second == value;
         const bool new_match = new_item != after.items.end() && new_item->second == value;
         if (old_match || new_match) continue;
+        // A file whose whole copy stands beside it under the label NAME.kept (WIN.INI, written in
+        // place by the system) is whole when the copy holds its old or new content: the next run
+        // puts the copy back.
+        if (!record) {
+            const auto kept = now.items.find(key + ".kept");
+            if (kept != now.items.end() &&
+                ((old_item != before.items.end() && old_item->second == kept->second) ||
+                 (new_item != after.items.end() && new_item->second == kept->second))) {
+                std::cout << "  kept whole in its copy " << key.substr(2) << "\n";
+                continue;
+            }
+        }
         // In neither state: made by the run for its own use (a staged copy, a temporary file,
         // the database's index); a later run must remove it, which the campaign checks.
         if (!record && old_item == before.items.end() && new_item == after.items.end()) {

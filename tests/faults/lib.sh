@@ -58,7 +58,7 @@ make_pristine_client() {
 fresh_client() {
   rm -rf "$1"
   cp -a "$pristine" "$1"
-  find "$system_dir" "$windows" -maxdepth 1 \( -iname qelmac.dll -o -iname 'qel*.tmp' -o -iname vedurov.pif \) -delete
+  find "$system_dir" "$windows" -maxdepth 1 \( -iname qelmac.dll -o -iname 'qel*.tmp' -o -iname qelwin.bak -o -iname vedurov.pif \) -delete
   rm -f "$drive_c/update.log"
   cp "$work/win.ini.before" "$windows/win.ini"
 }
@@ -66,11 +66,14 @@ fresh_client() {
 # state DIR FILE: what the package touches, as the checker sees it. The crash-mode log is not
 # part of it.
 state() {
-  local system_file pif_file
+  local system_file pif_file win_ini_copy
   system_file=$(find "$system_dir" -maxdepth 1 -iname qelmac.dll | head -n 1)
   pif_file=$(find "$windows" -maxdepth 1 -iname vedurov.pif | head -n 1)
+  # The copy of WIN.INI kept while the run writes there: the next run puts it back.
+  win_ini_copy=$(find "$windows" -maxdepth 1 -iname qelwin.bak | head -n 1)
   "$fault_check" state "client=$1" "system/qelmac.dll=${system_file:-/nonexistent}" \
-    "windows/win.ini=$windows/win.ini" "windows/vedurov.pif=${pif_file:-/nonexistent}" |
+    "windows/win.ini=$windows/win.ini" "windows/win.ini.kept=${win_ini_copy:-/nonexistent}" \
+    "windows/vedurov.pif=${pif_file:-/nonexistent}" |
     grep -v '^F client/update.log ' >"$2"
 }
 

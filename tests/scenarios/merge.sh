@@ -88,6 +88,7 @@ check "full: the package version and the marker tag as texts" \
   -a "$("$qeldb" get "$main" 0x14000046)" = MERGE-TAG
 check "full: every record of MAIN.IDX has one live copy" "$qeldb" verify "$main"
 check "full: MERGE.DB deleted" test -z "$(find "$work/QEL/IDB" -iname merge.db)"
+check "full: no copy of WIN.INI left" test -z "$(find "$windows" -maxdepth 1 -iname 'qelwin.*')"
 check "full: WIN.INI section ZOVE" in_order "$windows/win.ini" "[ZOVE]" "Installed=US" "AppPath=$work_win\\QEL"
 for root in HKLM HKCU; do
   check "full: AppPath under $root" has_line <(wine reg query "$root\\$client_key" /v AppPath 2>/dev/null) "$work_win\\QEL"
@@ -124,6 +125,25 @@ check "no MERGE.DB: nothing opened" lacks_line "$work/QEL/update.log" "Old versi
 check "no MERGE.DB: WIN.INI written" has_line "$windows/win.ini" "AppPath=$work_win\\QEL"
 check "absent remover: no uninstall entry" no_key "$uninstall_key"
 check "marker in capitals does not count: lines appended" has_line "$contents" ":include qel95f.cnt"
+
+# WIN.INI cut short by a run stopped while it wrote there, its whole copy QELWIN.BAK beside it:
+# the next run puts the copy back before it writes its keys, so the other entries are not lost.
+# A copy beside a WIN.INI that holds all its entries is only removed: later entries stay.
+cp "$windows/win.ini" "$work/win.ini.saved"
+printf '[windows]\r\nload=\r\n[Qel Test]\r\nkeep = this one\r\n[ZOVE]\r\nInstalled=US\r\nAppPath=C:\\OLD\r\n' \
+  >"$windows/QELWIN.BAK"
+printf '[ZOVE]\r\nInstalled=US\r\nAppPa' >"$windows/win.ini"
+update nomerge "$work_win\\QEL"
+check "cut WIN.INI: succeeded" succeeded nomerge
+check "cut WIN.INI: the other entries are back" in_order "$windows/win.ini" "[Qel Test]" "this one" "[ZOVE]"
+check "cut WIN.INI: the new keys written" has_line "$windows/win.ini" "AppPath=$work_win\\QEL"
+check "cut WIN.INI: no copy left" test -z "$(find "$windows" -maxdepth 1 -iname 'qelwin.*')"
+printf '[Qel Test]\r\nkeep=this one\r\n' >"$windows/QELWIN.BAK"
+printf '[qel test]\r\nKEEP=this one\r\n[Later]\r\nadded=afterwards\r\n' >"$windows/win.ini"
+update nomerge "$work_win\\QEL"
+check "whole WIN.INI beside a copy: the later entry stays" has_line "$windows/win.ini" "added=afterwards"
+check "whole WIN.INI beside a copy: no copy left" test -z "$(find "$windows" -maxdepth 1 -iname 'qelwin.*')"
+cp "$work/win.ini.saved" "$windows/win.ini"
 
 # A MERGE.DB that holds no records (a text file reads as an empty database): nothing copied,
 # the stage succeeds and deletes it.

@@ -1,0 +1,135 @@
+#include "shell/win_ini_copy.h"
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "app/run_state.h"
+#include "install/paths.h"
+#include "support/ini_entries.h"
+#include "support/log.h"
+#include "support/memory.h"
+
+namespace {
+
+// A WIN.INI beyond this is not copied: the Windows 95 family's profile calls stop at 64 KiB.
+constexpr DWORD largest_copied = 1 << 20;
+
+struct win_ini_paths {
+    char win_ini[path_capacity];
+    char copy[path_capacity];
+    char partial[path_capacity];
+};
+
+win_ini_paths paths_in_windows_dir()
+{
+    win_ini_paths paths{};
+    join_path(paths.win_ini, setup.windows_dir, "WIN.INI", nullptr);
+    join_path(paths.copy, setup.windows_dir, "QELWIN.BAK", nullptr);
+    join_path(paths.partial, setup.windows_dir, "QELWIN.TMP", nullptr);
+    return paths;
+}
+
+// A file's bytes in a block of the program's memory (free_block), or null when it cannot be read
+// whole or is larger than largest_copied.
+char* read_whole(const char* path, DWORD& length)
+{
+    const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    char* text = nullptr;
+    const DWORD size = GetFileSize(file, nullptr);
+    if (size != INVALID_FILE_SIZE && size <= largest_copied) {
+        text = static_cast<char*>(alloc_block(size + 1));
+        DWORD got = 0;
+        if (!ReadFile(file, text, size, &got, nullptr) || got != size) {
+            free_block(text);
+            text = nullptr;
+        }
+        length = size;
+    }
+    CloseHandle(file);
+    return text;
+}
+
+// Whether WIN.INI holds every entry of the copy but the client's keys. A WIN.INI that cannot be
+// read is taken as whole: the copy is not put over a file this run cannot see.
+bool keeps_copy_entries(const win_ini_paths& paths, const char* copy_text, DWORD copy_length)
+{
+    DWORD length = 0;
+    char* current = read_whole(paths.win_ini, length);
+    if (!current) return GetFileAttributesA(paths.win_ini) != INVALID_FILE_ATTRIBUTES;
+    std::string_view client_keys[] = {"Installed", "AppPath"};
+    const bool whole = ini_keeps_entries({copy_text, copy_length}, {current, length}, "ZOVE", client_keys, 2);
+    free_block(current);
+    return whole;
+}
+
+// Puts the copy in WIN.INI's place when WIN.INI lacks any of its entries, then removes it. The
+// copy is written over WIN.INI where it stands (WIN.INI may be bound where no rename reaches), and
+// stays until WIN.INI reads whole again. False when the copy had to stay.
+bool put_back_if_lacking(const win_ini_paths& paths, bool& was_whole)
+{
+    was_whole = true;
+    DWORD length = 0;
+    char* copy_text = read_whole(paths.copy, length);
+    if (!copy_text) return DeleteFileA(paths.copy) != 0 || GetFileAttributesA(paths.copy) == INVALID_FILE_ATTRIBUTES;
+    was_whole = keeps_copy_entries(paths, copy_text, length);
+    const bool put_back =
+        was_whole || (CopyFileA(paths.copy, paths.win_ini, FALSE) && keeps_copy_entries(paths, copy_text, length));
+    free_block(copy_text);
+    if (!put_back) {
+        log_line("Couldn't put back %s from %s", paths.win_ini, paths.copy);
+        return false;
+    }
+    if (!was_whole) log_line("Put back %s from %s", paths.win_ini, paths.copy);
+    return DeleteFileA(paths.copy) != 0;
+}
+
+}  // namespace
+
+bool keep_win_ini_copy()
+{
+    const win_ini_paths paths = paths_in_windows_dir();
+    // A copy that could not be put back at the start stays the one to go by: WIN.INI may be the
+    // cut one still.
+    settle_win_ini_copy();
+    if (GetFileAttributesA(paths.copy) != INVALID_FILE_ATTRIBUTES) return true;
+    // What the system still holds of WIN.INI goes to the file first, so that the copy has it.
+    WriteProfileStringA(nullptr, nullptr, nullptr);
+    DWORD length = 0;
+    char* text = read_whole(paths.win_ini, length);
+    // No WIN.INI, or none this run can read whole: there is nothing to keep, and the writes go on
+    // as they would without a copy.
+    if (!text) return true;
+    free_block(text);
+    DeleteFileA(paths.partial);
+    bool kept = false;
+    if (CopyFileA(paths.win_ini, paths.partial, FALSE)) {
+        DWORD copied = 0;
+        if (char* copy_text = read_whole(paths.partial, copied)) {
+            kept = copied == length;
+            free_block(copy_text);
+        }
+        kept = kept && MoveFileA(paths.partial, paths.copy);
+    }
+    if (!kept) DeleteFileA(paths.partial);
+    return kept;
+}
+
+bool win_ini_came_through()
+{
+    const win_ini_paths paths = paths_in_windows_dir();
+    WriteProfileStringA(nullptr, nullptr, nullptr);
+    bool was_whole = true;
+    put_back_if_lacking(paths, was_whole);
+    return was_whole;
+}
+
+void settle_win_ini_copy()
+{
+    const win_ini_paths paths = paths_in_windows_dir();
+    if (GetFileAttributesA(paths.copy) == INVALID_FILE_ATTRIBUTES) return;
+    bool was_whole = true;
+    put_back_if_lacking(paths, was_whole);
+}

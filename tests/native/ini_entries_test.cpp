@@ -1,0 +1,60 @@
+#include "support/ini_entries.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string_view client_keys[] = {"Installed", "AppPath"};
+
+bool keeps(std::string_view earlier, std::string_view current)
+{
+    return ini_keeps_entries(earlier, current, "ZOVE", client_keys, 2);
+}
+
+const char before[] =
+    "; written by hand\r\n"
+    "[windows]\r\n"
+    "load =  clock.exe \r\n"
+    "run=\r\n"
+    "NullPort\r\n"
+    "\r\n"
+    "[ZOVE]\r\n"
+    "Installed=US\r\n"
+    "AppPath=C:\\QEL\r\n"
+    "Other=kept\r\n"
+    "[Devices]\r\n"
+    "Printer=winspool,LPT1:\r\n";
+
+TEST(IniEntries, AWriteOfTheClientKeysKeepsEverything)
+{
+    // A profile writer's own spelling: blanks around '=' and empty lines dropped, names in
+    // another case, the client's keys changed, one added.
+    EXPECT_TRUE(keeps(before,
+                      "; written by hand\n[WINDOWS]\nLOAD=clock.exe\nrun=\nNullPort\n[zove]\nInstalled=UK\n"
+                      "AppPath=D:\\NEW\nOther=kept\n[Devices]\nPrinter=winspool,LPT1:\n[Extra]\nx=1\n"));
+    EXPECT_TRUE(keeps(before, before));
+    // Without the client's keys at all: the writer was cut off there.
+    EXPECT_TRUE(keeps("[ZOVE]\r\nInstalled=US\r\nAppPath=X\r\n", ""));
+    EXPECT_TRUE(keeps("", ""));
+}
+
+TEST(IniEntries, ALostOrChangedEntryIsNoticed)
+{
+    const std::string whole = before;
+    // Emptied, and cut at every byte short of the last line's end.
+    EXPECT_FALSE(keeps(before, ""));
+    for (std::size_t cut = 0; cut + 2 < whole.size(); ++cut)
+        EXPECT_FALSE(keeps(before, whole.substr(0, cut))) << "cut at " << cut;
+    EXPECT_TRUE(keeps(before, whole.substr(0, whole.size() - 2)));
+    // Another value, a key moved to another section, an entry of the client's section that is
+    // not its key, a line without '=' turned into an empty key.
+    EXPECT_FALSE(keeps("[a]\nk=1\n", "[a]\nk=2\n"));
+    EXPECT_FALSE(keeps("[a]\nk=1\n", "[b]\nk=1\n"));
+    EXPECT_FALSE(keeps("[ZOVE]\nOther=kept\n", "[ZOVE]\nInstalled=US\n"));
+    EXPECT_FALSE(keeps("[a]\nNullPort\n", "[a]\nNullPort=\n"));
+    EXPECT_FALSE(keeps("top=1\n[a]\n", "[a]\ntop=1\n"));
+}
+
+}  // namespace
