@@ -31,14 +31,27 @@ run_update() {
   cp "$drive_c/update.log" "$1" 2>/dev/null || : >"$1"
 }
 
+# timed_update LOG: an uninterrupted run on a fresh client; its time in ms in $run_ms.
+timed_update() {
+  fresh_client "$client"
+  local started
+  started=$(date +%s%N)
+  run_update "$1"
+  run_ms=$((($(date +%s%N) - started) / 1000000))
+}
 fresh_client "$client"
 state "$client" "$work/before.state"
-started=$(date +%s%N)
-run_update "$work/reference.log"
-run_ms=$((($(date +%s%N) - started) / 1000000))
+timed_update "$work/reference.log"
 state "$client" "$work/after.state"
 check "an uninterrupted run updates the client" has_line "$work/reference.log" "New version: "
 check "the uninterrupted run changes files and records" test -n "$(comm -13 "$work/before.state" "$work/after.state")"
+# The first run in a prefix also waits on Wine's own first start: the kills are drawn over the
+# time of a second one, when it is shorter.
+first_ms=$run_ms
+timed_update "$work/again.log"
+state "$client" "$work/again.state"
+check "a second uninterrupted run leaves the same client" cmp -s "$work/after.state" "$work/again.state"
+[ "$first_ms" -lt "$run_ms" ] && run_ms=$first_ms
 last_line=$(tail -n 1 "$work/reference.log" | tr -d '\r')
 echo "uninterrupted run: $run_ms ms, $(wc -l <"$work/reference.log") log lines"
 
@@ -96,6 +109,9 @@ for round in $(seq "$kills"); do
     mkdir -p "$kept_round"
     mv "$work/killed" "$kept_round/client"
     cp "$work/killed.log" "$work/killed-win.ini" "$work/second.log" "$work/judge.out" "$kept_round/" || true
+    if cmp -s "$work/killed.log" "$work/second.log"; then
+      echo "round $round: the second run wrote no line to the log" >&2
+    fi
     echo "round $round: kept in $kept_round" >&2
   fi
   grep '^  temporary ' "$work/judge.out" | sed 's/^  temporary //' >>"$work/temporaries" || true
