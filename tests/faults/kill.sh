@@ -25,9 +25,11 @@ fi
 trap 'restore_windows; rm -rf "$drive_g/QELK"' EXIT
 
 # run_update: SETUP.EXE on the client to its end; its crash-mode log is kept as FILE.
-# A run that shows a box (a fatal error) would wait for an answer: it is ended after 120 s.
+# A run that shows a box (a fatal error) would wait for an answer: it is ended after 120 s. Its
+# exit status is left in $update_status (137 for a run so ended).
 run_update() {
-  timeout -s KILL 120 "$QEL_WINE" "$setup_exe" -T "$client_win" -D -C >/dev/null 2>&1 || true
+  update_status=0
+  timeout -s KILL 120 "$QEL_WINE" "$setup_exe" -T "$client_win" -D -C >/dev/null 2>&1 || update_status=$?
   cp "$drive_c/update.log" "$1" 2>/dev/null || : >"$1"
 }
 
@@ -109,6 +111,7 @@ for round in $(seq "$kills"); do
     mkdir -p "$kept_round"
     mv "$work/killed" "$kept_round/client"
     cp "$work/killed.log" "$work/killed-win.ini" "$work/second.log" "$work/judge.out" "$kept_round/" || true
+    echo "round $round: the second run ended with status $update_status" >&2
     if cmp -s "$work/killed.log" "$work/second.log"; then
       echo "round $round: the second run wrote no line to the log" >&2
     fi
