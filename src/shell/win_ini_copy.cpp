@@ -59,8 +59,8 @@ bool keeps_copy_entries(const win_ini_paths& paths, const char* copy_text, DWORD
     DWORD length = 0;
     char* current = read_whole(paths.win_ini, length);
     if (!current) return GetFileAttributesA(paths.win_ini) != INVALID_FILE_ATTRIBUTES;
-    std::string_view client_keys[] = {"Installed", "AppPath"};
-    const bool whole = ini_keeps_entries({copy_text, copy_length}, {current, length}, "ZOVE", client_keys, 2);
+    static constexpr std::string_view client_keys[] = {"Installed", "AppPath"};
+    const bool whole = ini_keeps_entries({copy_text, copy_length}, {current, length}, "ZOVE", client_keys);
     free_block(current);
     return whole;
 }

@@ -1,6 +1,9 @@
 #include "support/ini_entries.h"
 
+#include <algorithm>
 #include <vector>
+
+#include "support/text_format.h"
 
 namespace {
 
@@ -20,13 +23,11 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool same_name(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+        if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
     return true;
 }
 
@@ -54,23 +55,18 @@ std::vector<ini_entry> entries_of(std::string_view text)
 }  // namespace
 
 bool ini_keeps_entries(std::string_view earlier, std::string_view current, std::string_view written_section,
-                       std::string_view written_keys[], int written_key_count)
+                       std::span<const std::string_view> written_keys)
 {
     const std::vector<ini_entry> now = entries_of(current);
     for (const ini_entry& entry : entries_of(earlier)) {
-        bool written = false;
-        if (same_name(entry.section, written_section))
-            for (int i = 0; i < written_key_count && !written; ++i) written = same_name(entry.key, written_keys[i]);
-        if (written) continue;
-        bool found = false;
-        for (const ini_entry& other : now) {
-            if (other.has_value == entry.has_value && other.value == entry.value && same_name(other.key, entry.key) &&
-                same_name(other.section, entry.section)) {
-                found = true;
-                break;
-            }
-        }
-        if (!found) return false;
+        const bool written = same_name(entry.section, written_section) &&
+                             std::any_of(written_keys.begin(), written_keys.end(),
+                                         [&](std::string_view key) { return same_name(entry.key, key); });
+        const bool kept = std::any_of(now.begin(), now.end(), [&](const ini_entry& other) {
+            return other.has_value == entry.has_value && other.value == entry.value &&
+                   same_name(other.key, entry.key) && same_name(other.section, entry.section);
+        });
+        if (!written && !kept) return false;
     }
     return true;
 }

@@ -6,11 +6,11 @@
 
 namespace {
 
-std::string_view client_keys[] = {"Installed", "AppPath"};
+constexpr std::string_view client_keys[] = {"Installed", "AppPath"};
 
 bool keeps(std::string_view earlier, std::string_view current)
 {
-    return ini_keeps_entries(earlier, current, "ZOVE", client_keys, 2);
+    return ini_keeps_entries(earlier, current, "ZOVE", client_keys);
 }
 
 const char before[] =
