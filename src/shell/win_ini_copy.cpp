@@ -30,23 +30,38 @@ win_ini_paths paths_in_windows_dir()
     return paths;
 }
 
+// A file opened for reading, and its length when it is one this run copies (no larger than
+// largest_copied); INVALID_HANDLE_VALUE otherwise.
+HANDLE open_copyable(const char* path, DWORD& length)
+{
+    const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    length = GetFileSize(file, nullptr);
+    if (length != INVALID_FILE_SIZE && length <= largest_copied) return file;
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
+bool copyable_length(const char* path, DWORD& length)
+{
+    const HANDLE file = open_copyable(path, length);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
 // A file's bytes in a block of the program's memory (free_block), or null when it cannot be read
 // whole or is larger than largest_copied.
 char* read_whole(const char* path, DWORD& length)
 {
-    const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = open_copyable(path, length);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
-    char* text = nullptr;
-    const DWORD size = GetFileSize(file, nullptr);
-    if (size != INVALID_FILE_SIZE && size <= largest_copied) {
-        text = static_cast<char*>(alloc_block(size + 1));
-        DWORD got = 0;
-        if (!ReadFile(file, text, size, &got, nullptr) || got != size) {
-            free_block(text);
-            text = nullptr;
-        }
-        length = size;
+    auto* text = static_cast<char*>(alloc_block(length + 1));
+    DWORD got = 0;
+    if (!ReadFile(file, text, length, &got, nullptr) || got != length) {
+        free_block(text);
+        text = nullptr;
     }
     CloseHandle(file);
     return text;
@@ -98,21 +113,13 @@ bool keep_win_ini_copy()
     // What the system still holds of WIN.INI goes to the file first, so that the copy has it.
     WriteProfileStringA(nullptr, nullptr, nullptr);
     DWORD length = 0;
-    char* text = read_whole(paths.win_ini, length);
-    // No WIN.INI, or none this run can read whole: there is nothing to keep, and the writes go on
-    // as they would without a copy.
-    if (!text) return true;
-    free_block(text);
+    // No WIN.INI, or none this run can copy: there is nothing to keep, and the writes go on as
+    // they would without a copy.
+    if (!copyable_length(paths.win_ini, length)) return true;
     DeleteFileA(paths.partial);
-    bool kept = false;
-    if (CopyFileA(paths.win_ini, paths.partial, FALSE)) {
-        DWORD copied = 0;
-        if (char* copy_text = read_whole(paths.partial, copied)) {
-            kept = copied == length;
-            free_block(copy_text);
-        }
-        kept = kept && MoveFileA(paths.partial, paths.copy);
-    }
+    DWORD copied = 0;
+    const bool kept = CopyFileA(paths.win_ini, paths.partial, FALSE) && copyable_length(paths.partial, copied) &&
+                      copied == length && MoveFileA(paths.partial, paths.copy);
     if (!kept) DeleteFileA(paths.partial);
     return kept;
 }
