@@ -57,4 +57,29 @@ TEST(IniEntries, ALostOrChangedEntryIsNoticed)
     EXPECT_FALSE(keeps("top=1\n[a]\n", "[a]\ntop=1\n"));
 }
 
+// A large file rewritten in another order and case still counts as whole, and a single changed
+// value anywhere in it does not.
+TEST(IniEntries, ManyEntriesInAnyOrder)
+{
+    std::string earlier, reordered;
+    for (int section = 0; section < 200; ++section) {
+        earlier += "[Section" + std::to_string(section) + "]\n";
+        for (int key = 0; key < 100; ++key)
+            earlier += "Key" + std::to_string(key) + "=Value" + std::to_string(section * 100 + key) + "\n";
+    }
+    for (int section = 199; section >= 0; --section) {
+        reordered += "[SECTION" + std::to_string(section) + "]\n";
+        for (int key = 99; key >= 0; --key)
+            reordered += "key" + std::to_string(key) + " = Value" + std::to_string(section * 100 + key) + "\n";
+    }
+    EXPECT_TRUE(keeps(earlier, reordered));
+    const std::size_t changed_at[] = {reordered.find("Value19999"), reordered.find("Value7777"),
+                                      reordered.find("Value0\n")};
+    for (const std::size_t at : changed_at) {
+        std::string changed = reordered;
+        changed[at] = 'v';
+        EXPECT_FALSE(keeps(earlier, changed)) << "changed at " << at;
+    }
+}
+
 }  // namespace
