@@ -23,15 +23,7 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-bool same_name(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
-    return true;
-}
-
-// Orders names as same_name equates them.
+// Orders names as Windows compares them: without regard to ASCII case.
 int compare_names(std::string_view a, std::string_view b)
 {
     const std::size_t common = std::min(a.size(), b.size());
@@ -41,6 +33,8 @@ int compare_names(std::string_view a, std::string_view b)
     }
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
+
+bool same_name(std::string_view a, std::string_view b) { return compare_names(a, b) == 0; }
 
 // Entries equal under this order are the same entry: names without case, the value exactly.
 bool entry_before(const ini_entry& a, const ini_entry& b)
