@@ -1,11 +1,9 @@
-# Win32 tests run through Wine in a prefix of this build tree, made afresh by the first test
-# of each run (fixture "wine") and shut down by the last.
+# Win32 tests run through Wine in worlds of this build tree (wine/tests/NAME), each copied
+# from a template prefix that the first test of each run (fixture "wine") makes afresh.
 set(QEL_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
-set(QEL_WINE_PREFIX ${QEL_WINE_DIR}/prefix)
 # The native tree's tools (qelpack) make the packages the scenarios install.
 set(QEL_NATIVE_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/native CACHE PATH "native build tree with the tools")
 set(QEL_WINE_ENV
-  "WINEPREFIX=${QEL_WINE_PREFIX}"
   "WINEARCH=${QEL_WINE_ARCH}"
   "QEL_WINE=${QEL_WINE_LOADER}"
   "WINEDEBUG=-all"
@@ -16,21 +14,37 @@ set(QEL_WINE_ENV
   "QEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   "QEL_NATIVE_DIR=${QEL_NATIVE_BUILD_DIR}")
 
-add_test(NAME wine_prefix
-  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh create ${QEL_WINE_DIR} ${CMAKE_BINARY_DIR})
-add_test(NAME wine_shutdown
-  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh stop ${QEL_WINE_DIR})
-# The test run's prefix also gets drive F:, a small tmpfs for the disk-full tests.
-set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${QEL_WINE_ENV};QEL_SMALL_DRIVE=1" TIMEOUT 600)
-set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${QEL_WINE_ENV}")
+# The template every test's world is copied from: booted once per run, by the first test.
+add_test(NAME wine_template
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/with-display.sh
+    bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh template ${QEL_WINE_DIR}/template ${CMAKE_BINARY_DIR})
+set_tests_properties(wine_template PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${QEL_WINE_ENV}" TIMEOUT 600)
 
-# A test under Wine. Target executables given as COMMAND get the tree's Wine loader in front
-# (the emulator); scenario scripts are run by bash and call it as $QEL_WINE (scripts/wine-env.sh).
+# A test under Wine, in a world of its own (scripts/wine-test.sh): a copy of the template with
+# its own drives, wineserver and display, so that tests run side by side (ctest -j). Target
+# executables are given with the tree's Wine loader in front; scenario scripts are run by bash
+# and call it as $QEL_WINE (scripts/wine-env.sh).
+#   add_wine_test(NAME [BEFORE SCRIPT] COMMAND...)
 function(add_wine_test name)
-  add_test(NAME ${name} COMMAND ${ARGN})
+  set(before)
+  if(ARGV1 STREQUAL "BEFORE")
+    set(before --before ${ARGV2})
+    list(REMOVE_AT ARGN 0 1)
+  endif()
+  add_test(NAME ${name} COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-test.sh ${name} ${before} -- ${ARGN})
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED wine
-    RESOURCE_LOCK wine_desktop
     ENVIRONMENT "${QEL_WINE_ENV}"
     TIMEOUT 300)
+endfunction()
+
+# wine_test_costs(NAME SECONDS ...): the tests' rough seconds. ctest -j starts the longest first
+# (until a run has recorded times of its own), so that a run ends soon after its longest test.
+# Called in the folder that adds the tests.
+function(wine_test_costs)
+  set(pairs ${ARGN})
+  while(pairs)
+    list(POP_FRONT pairs test cost)
+    set_tests_properties(${test} PROPERTIES COST ${cost})
+  endwhile()
 endfunction()

@@ -11,6 +11,8 @@
 # equal to an uninterrupted one, and reports success).
 #   QEL_FAULT_SPACE_POINTS   space points (6)
 #   QEL_FAULT_LINE_POINTS    line points besides the three fixed ones (2)
+#   QEL_FAULT_POINTS         of all those points, the ones FIRST-LAST this run tries (all): the
+#                            test run shares its 11 points between two tests side by side
 source "$(dirname "$0")/lib.sh"
 space_points=${QEL_FAULT_SPACE_POINTS:-6}
 line_points=${QEL_FAULT_LINE_POINTS:-2}
@@ -24,7 +26,6 @@ clean_up() {
   rm -rf "$drive_g"/* 2>/dev/null || true
 }
 trap clean_up EXIT
-use_unmanaged_windows
 build_fault_package
 make_pristine_client
 client=$drive_g/QELD
@@ -94,8 +95,11 @@ prepare() {
   fi
 }
 
+chosen=${QEL_FAULT_POINTS:-1-${#points[@]}}
+points=("${points[@]:$((${chosen%-*} - 1)):$((${chosen#*-} - ${chosen%-*} + 1))}")
+echo "points ${chosen} of the campaign: ${#points[@]}"
+
 cancel_ok=0 retry_ok=0 filled=0 tried=0
-sites=()
 for point in "${points[@]}"; do
   read -r kind value <<<"$point"
   tried=$((tried + 1))

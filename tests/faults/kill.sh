@@ -5,12 +5,16 @@
 # crash-mode log must hold the lines of an uninterrupted run up to some line; and a second run
 # must leave exactly what an uninterrupted update leaves.
 #   QEL_FAULT_KILLS   kills to try (20)
+#   QEL_FAULT_ROUNDS  of those, the rounds FIRST-LAST this run tries (all): the test run shares
+#                     its 20 rounds between two tests that run side by side; round N's moment
+#                     is the same wherever it runs
 #   QEL_FAULT_SEED    the generator's seed (1)
 source "$(dirname "$0")/lib.sh"
 kills=${QEL_FAULT_KILLS:-20}
+rounds=${QEL_FAULT_ROUNDS:-1-$kills}
+first_round=${rounds%-*} last_round=${rounds#*-}
 seed=${QEL_FAULT_SEED:-1}
 trap restore_windows EXIT
-use_unmanaged_windows
 build_fault_package
 make_pristine_client
 # The client on G:, a tmpfs, where the prefix has it: a killed process loses no written byte, so
@@ -60,10 +64,11 @@ echo "uninterrupted run: $run_ms ms, $(wc -l <"$work/reference.log") log lines"
 RANDOM=$seed
 tried=0 landed=0 whole=0 kept=0 records=0 logs=0 completed=0 superseded=0
 : >"$work/temporaries"
-for round in $(seq "$kills"); do
-  fresh_client "$client"
+for round in $(seq "$last_round"); do
   # Up to a tenth past the uninterrupted run's time, so that some kills come after the finish.
   delay=$(( (RANDOM * 32768 + RANDOM) % (run_ms * 11 / 10 + 1) ))
+  [ "$round" -ge "$first_round" ] || continue
+  fresh_client "$client"
   "$QEL_WINE" "$setup_exe" -T "$client_win" -D -C >/dev/null 2>&1 &
   pid=$!
   sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"

@@ -77,13 +77,7 @@ state() {
     grep -v '^F client/update.log ' >"$2"
 }
 
-# Wine's X11 driver waits up to 2 s for a window manager to withdraw each window a program hides,
-# and Xvfb runs none: the campaigns' runs use unmanaged windows, which Wine takes down at once.
-x11_key='HKCU\Software\Wine\X11 Driver'
-use_unmanaged_windows() { wine reg add "$x11_key" /v Managed /t REG_SZ /d N /f >/dev/null 2>&1; }
-
 restore_windows() {
   [ -f "$work/win.ini.before" ] && cp "$work/win.ini.before" "$windows/win.ini"
   rm -rf "$work/pristine" "$work"/QEL*  # client folders hold ZOVE.EXE, which a later search would find
-  wine reg delete "$x11_key" /v Managed /f >/dev/null 2>&1 || true
 }

@@ -4,7 +4,8 @@
 #   QEL_FAULT_STREAMS  the kill streams (2)
 # The kills are shared among parallel streams, stream N drawing its delays from seed 6+N; the
 # disk-full campaign runs beside them. Each campaign has a prefix (BUILD/wine-long/NAME) and an
-# Xvfb display of its own, so that neither they nor a test run beside them disturb each other.
+# Xvfb display of its own, so that neither they nor a test run beside them disturb each other;
+# the prefixes are copies of one template (scripts/wine-prefix.sh).
 # A kill round is mostly waiting on Wine's start-up, so the streams share two cores well.
 # When all have ended, each campaign's output is printed, then the kill totals and durations.
 set -euo pipefail
@@ -34,7 +35,7 @@ cleanup() {
 campaign() {
   local name=$1 script=$2 dir=$long/$1
   shift 2
-  qel_start_xvfb 24  # one at a time: each takes the lowest free display
+  qel_start_xvfb 24
   trap cleanup EXIT  # in place of the one that ends this display alone
   displays+=("$QEL_XVFB_PID")
   names+=("$name")
@@ -42,7 +43,7 @@ campaign() {
   (
     export WINEPREFIX=$dir/prefix QEL_WINE_DIR=$dir
     started=$(date +%s) rc=0
-    QEL_SMALL_DRIVE=1 bash "$root/scripts/wine-prefix.sh" create "$dir" "$QEL_BUILD_DIR" &&
+    QEL_SMALL_DRIVE=1 bash "$root/scripts/wine-prefix.sh" copy "$long/template" "$dir" &&
       env "$@" bash "$root/tests/faults/$script" || rc=$?
     echo "$(($(date +%s) - started)) $rc" >"$long/$name.end"
   ) >"$long/$name.log" 2>&1 &
@@ -51,6 +52,11 @@ campaign() {
 
 started=$(date +%s)
 rm -f "$long"/*.end
+# The campaigns' prefixes are copies of one template, as the test run's worlds are.
+qel_start_xvfb 24
+displays+=("$QEL_XVFB_PID")
+trap cleanup EXIT
+bash "$root/scripts/wine-prefix.sh" template "$long/template" "$QEL_BUILD_DIR"
 for n in $(seq 1 "$streams"); do
   share=$((kills / streams + (n <= kills % streams ? 1 : 0)))
   campaign "kills-$n" kill.sh QEL_FAULT_KILLS=$share QEL_FAULT_SEED=$((6 + n))

@@ -63,6 +63,12 @@ robot() {
   done
   shift
   wine "$robot" --timeout 20000 --transcript "$work_win\\$transcript" "${args[@]}" -- "$@" >/dev/null 2>&1 || true
+  # A robot that had to give up waited its whole time-out for nothing: the scenario's steps
+  # missed a window, and the case would pass slowly or by chance.
+  local gave_up
+  gave_up=$(grep -m1 '^timeout waiting' "$work/$transcript" 2>/dev/null) &&
+    fail "$transcript: the robot gave up: ${gave_up}, after $(grep -c '^window' "$work/$transcript") window(s)"
+  return 0
 }
 
 # A copy of SETUP.EXE in a folder of D:, as a user would run it from a disk.

@@ -35,13 +35,21 @@ start_peer() {
   shift
   rm -f "$work/$report"
   wine "$peer" "$work_win\\$report" 60 "$@" >/dev/null 2>&1 &
+  peer_pids+=($!)
   for _ in $(seq 100); do
     [ -s "$work/$report" ] && return 0
     sleep 0.1
   done
   fail "progman peer $report did not start"
 }
-stop_peers() { pkill -f progman_peer.exe 2>/dev/null || true; sleep 0.5; }
+# The peers this scenario started, and no other program's: each ended, and waited for.
+peer_pids=()
+stop_peers() {
+  local pid
+  for pid in "${peer_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${peer_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  peer_pids=()
+}
 commands() { tr -d '\r' <"$work/$1" | grep '^execute ' | sed 's/ (manager enabled .)$//'; }
 
 # Wine's shell: the group becomes a Start Menu folder, the item a shortcut to the program.
@@ -61,8 +69,12 @@ update peer
 stop_peers
 check "peer: the three commands in order" \
   test "$(commands peer.txt | tr '\n' '|')" = "execute [CreateGroup($group)]|execute [AddItem($work_win\\APP\\TOOL.EXE,My Tool)]|execute [ShowGroup($group,7)]|"
+# The conversation's end is posted and the enabling sent, and a sent message is taken before
+# posted ones: the peer may see the two in either order, each after the last command.
 check "peer: the window disabled during the commands, enabled after" \
-  in_order "$work/peer.txt" "enable 0" "(manager enabled 0)" "(manager enabled 0)" "(manager enabled 0)" "terminate" "enable 1"
+  in_order "$work/peer.txt" "enable 0" "(manager enabled 0)" "(manager enabled 0)" "(manager enabled 0)" "enable 1"
+check "peer: the conversation ended after the commands" \
+  in_order "$work/peer.txt" "(manager enabled 0)" "(manager enabled 0)" "(manager enabled 0)" "terminate"
 check "peer: no failure logged" lacks_line "$log" " failed"
 
 # A refused CreateGroup is logged; AddItem and ShowGroup still go.

@@ -21,7 +21,7 @@ for _ in $(seq 50); do [ -s "$work/QEL30/QEL31/args.txt" ] && break; sleep 0.1; 
 check "machine check: dialog 228, not 227" has_line "$work/machine16.txt" "$machine_check"
 check "machine check: one dialog only" test "$(windows_in "$work/machine16.txt")" = 1
 check "16-bit setup started from QEL31" has_line "$work/QEL30/QEL31/args.txt" 'SETUP16.EXE'
-robot machine_exit.txt press:406 -- "$driver" --checks --check-system --package-file "$package" --chained
+robot machine_exit.txt press:406 press:408 -- "$driver" --checks --check-system --package-file "$package" --chained
 check "machine check Exit: aborted (chained run shows 222)" \
   has_line "$work/machine_exit.txt" '"Although the setup has not completely finished, Qelmora has been installed!"'
 robot machine_on.txt press:408 pass-by:1001 press:406 -- "$driver" --checks --check-system --package-file "$package"
@@ -39,14 +39,16 @@ rm -rf "$drive_d/QEL31"
 
 # The browser: build 1712 passes 1300; a missing value fails unless the skip list is not empty.
 wine reg add "$ie_key" /v Build /t REG_SZ /d ' 1712.3' /f >/dev/null 2>&1
-robot msie_ok.txt -- "$driver" --checks --msie 1300 --target "$work_win"
+robot msie_ok.txt pass-by:1001 press:406 -- "$driver" --checks --msie 1300 --target "$work_win"
 check "browser 1712 >= 1300: no message" lacks_line "$work/msie_ok.txt" "$msie_text"
+check "browser 1712 >= 1300: the run goes on to the search" has_line "$work/msie_ok.txt" 'Setup searched your hard drive'
 wine reg delete "$ie_key" /v Build /f >/dev/null 2>&1
 robot msie_missing.txt press:1 -- "$driver" --checks --msie 1300 --target "$work_win"
 check "browser value missing: message 34013" has_line "$work/msie_missing.txt" "$msie_text"
 check "browser value missing: logged" grep -q 'Required MSIE not present' "$work/update.log"
-robot msie_skip.txt -- "$driver" --checks --msie 1300 --msie-skip --target "$work_win"
+robot msie_skip.txt pass-by:1001 press:406 -- "$driver" --checks --msie 1300 --msie-skip --target "$work_win"
 check "skip list: no browser check" lacks_line "$work/msie_skip.txt" "$msie_text"
+check "skip list: the run goes on to the search" has_line "$work/msie_skip.txt" 'Setup searched your hard drive'
 wine reg add "$ie_key" /v Build /t REG_SZ /d 99600 /f >/dev/null 2>&1
 
 # Win32s: a platform of 0 is refused with string 34010.
