@@ -100,14 +100,21 @@ points=("${points[@]:$((${chosen%-*} - 1)):$((${chosen#*-} - ${chosen%-*} + 1))}
 echo "points ${chosen} of the campaign: ${#points[@]}"
 
 cancel_ok=0 retry_ok=0 filled=0 tried=0
+# gave_up TAG: what the robot's transcript and the filler said when either waited in vain.
+gave_up() {
+  grep -h -m1 -e '^timeout waiting' "$work/$1.txt" 2>/dev/null | sed 's/^/robot: /' || true
+  grep -h -m1 -e '^fault_check: ' "$work/held.out" 2>/dev/null || true
+}
 for point in "${points[@]}"; do
   read -r kind value <<<"$point"
   tried=$((tried + 1))
+  point_started=$(date +%s)
 
   prepare "$kind" "$value"
   run_update cancel close close close close close close close close
   wait 2>/dev/null || true
   rm -f "$filler"
+  cancel_waits=$(gave_up cancel)
   state "$client" "$work/cancel.state"
   cancel_boxes=$(boxes_in "$work/cancel.txt")
   site=$(grep -m1 -E "Couldn't|User stopped|Fatal error" "$work/cancel.log" | tr -d '\r' | cut -c1-60 || true)
@@ -130,6 +137,7 @@ for point in "${points[@]}"; do
   run_update retry 'delete:G:\FILLER.BIN' press:4 close close close
   wait 2>/dev/null || true
   rm -f "$filler"
+  retry_waits=$(gave_up retry)
   state "$client" "$work/retry.state"
   good=1
   if ! cmp -s "$work/after.state" "$work/retry.state"; then
@@ -141,7 +149,17 @@ for point in "${points[@]}"; do
   [ "$(boxes_in "$work/retry.txt")" -le 1 ] || { good=0; fail "$point, Retry: more than one question"; }
   [ $good = 1 ] && retry_ok=$((retry_ok + 1))
   verdict() { [ "$1" = 1 ] && echo ok || echo FAILED; }
-  echo "$point: $cancel_boxes question(s)${site:+, log: \"$site\"}; Cancel $(verdict $cancel_good), Retry $(verdict $good)"
+  echo "$point: $cancel_boxes question(s)${site:+, log: \"$site\"}; Cancel $(verdict $cancel_good), Retry $(verdict $good)" \
+    "($(($(date +%s) - point_started)) s)"
+  [ -z "$cancel_waits" ] || echo "  Cancel waited in vain: $cancel_waits"
+  [ -z "$retry_waits" ] || echo "  Retry waited in vain: $retry_waits"
+  # What each run of the point saw, kept for a point that failed or waited.
+  kept_point=$work/point-$((${chosen%-*} + tried - 1))
+  rm -rf "$kept_point"
+  if [ "$cancel_good$good" != 11 ] || [ -n "$cancel_waits$retry_waits" ]; then
+    mkdir -p "$kept_point"
+    cp "$work"/cancel.* "$work"/retry.* "$work/held.out" "$kept_point/" 2>/dev/null || true
+  fi
 done
 
 echo "disk-full points tried: $tried, the disk filled during the run: $filled"

@@ -372,8 +372,20 @@ std::vector<pid_t> processes_named(const std::string& name)
 int fill_after(const std::string& log_path, long lines, const std::string& name, const std::string& filler_path)
 {
     const timespec pause{0, 500000};
+    bool started = false;
     for (int waited = 0;; ++waited) {
         if (count_lines(log_path) >= lines) break;
+        // A run that ended short of the line (or never started) is not waited for any longer:
+        // every tenth of a second the program is looked for.
+        if (waited % 200 == 0) {
+            const bool running = !processes_named(name).empty();
+            if (started && !running) {
+                std::cerr << "fault_check: the run ended with " << count_lines(log_path) << " of " << lines
+                          << " lines of " << log_path << "\n";
+                return 1;
+            }
+            started = started || running;
+        }
         if (waited > 240000) {  // two minutes
             std::cerr << "fault_check: " << log_path << " never reached " << lines << " lines\n";
             return 1;

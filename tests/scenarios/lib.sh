@@ -34,14 +34,15 @@ check() {
 windows_in() { grep -c '^window .*class "#32770"' "$1" || true; }
 
 # in_order FILE TEXT...: each text occurs in the file, each on a line after the previous one's.
+# (One reader of the whole file: a `tail | grep -m1` pipe fails at random under pipefail, when
+# grep has gone before tail's last write.)
 in_order() {
-  local file=$1 from=0 at
+  local file=$1
   shift
-  for text in "$@"; do
-    at=$(tail -n +$((from + 1)) "$file" | grep -nF -m1 -- "$text" | cut -d: -f1) || return 1
-    [ -n "$at" ] || return 1
-    from=$((from + at))
-  done
+  [ -f "$file" ] || return 1
+  awk 'BEGIN { for (i = 2; i < ARGC; i++) wanted[i - 1] = ARGV[i]; count = ARGC - 2; ARGC = 2; next_text = 1 }
+    next_text <= count && index($0, wanted[next_text]) { next_text++ }
+    END { exit next_text <= count }' "$file" "$@"
 }
 
 has_line() { grep -qF -- "$2" "$1"; }

@@ -104,7 +104,11 @@ robot review.txt pass-by:1001 press:402 'type:501:D:\NOWHERE\TYPED' press:408 pr
   press:409 press:406 press:403 press:407 press:403 press:403 -- "$setup_exe"
 check "review: the typed text stays after 34706" \
   in_order "$work/review.txt" "$review" "$invalid" 'control 501 Edit style=0x50030488 "D:\NOWHERE\TYPED"'
-restored() { grep -A12 'action press:409' "$work/review.txt" | grep -qiF "control 501 Edit style=0x50030488 \"$work_win\\QEL\""; }
+restored() {
+  local after
+  after=$(grep -A12 'action press:409' "$work/review.txt") &&
+    grep -qiF "control 501 Edit style=0x50030488 \"$work_win\\QEL\"" <<<"$after"
+}
 check "review: Restore shows target_dir again" restored
 check "review: Cancel returns to the welcome dialog, Resume too" \
   in_order "$work/review.txt" 'action press:406' "$welcome" "$confirm_exit" 'action press:407' "$welcome" "$confirm_exit"
