@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +77,32 @@ inline std::vector<HWND> visible_dialogs(DWORD process)
     }
 }
 
+// Another process goes on once a dialog of it is answered, and may show the next one before the
+// test waits for it: a wait on another process skips only the dialogs that were up both when the
+// last answer was given and when the wait began.
+inline std::mutex answered_lock;
+inline std::map<DWORD, std::vector<HWND>> up_at_last_answer;
+
+inline std::vector<HWND> dialogs_to_skip(DWORD process)
+{
+    std::vector<HWND> up = visible_dialogs(process);
+    if (process == GetCurrentProcessId()) return up;
+    std::lock_guard<std::mutex> hold(answered_lock);
+    const auto last = up_at_last_answer.find(process);
+    if (last == up_at_last_answer.end()) return up;
+    std::vector<HWND> both;
+    for (HWND window : up)
+        if (std::find(last->second.begin(), last->second.end(), window) != last->second.end()) both.push_back(window);
+    return both;
+}
+
+inline void note_answer(DWORD process)
+{
+    std::vector<HWND> up = visible_dialogs(process);
+    std::lock_guard<std::mutex> hold(answered_lock);
+    up_at_last_answer[process] = std::move(up);
+}
+
 inline std::string window_text(HWND window)
 {
     char text[1024] = "";
@@ -91,7 +120,7 @@ inline std::future<answered_window> answer_next_window(std::vector<answer> answe
                                                        int type_into = 0, std::string typed = {})
 {
     if (!process) process = GetCurrentProcessId();
-    std::vector<HWND> known = window_answerer_detail::visible_dialogs(process);
+    std::vector<HWND> known = window_answerer_detail::dialogs_to_skip(process);
     return std::async(std::launch::async, [=] {
         using namespace window_answerer_detail;
         answered_window result;
@@ -114,6 +143,7 @@ inline std::future<answered_window> answer_next_window(std::vector<answer> answe
             SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
             for (char c : typed) SendMessageA(field, WM_CHAR, static_cast<unsigned char>(c), 1);
         }
+        note_answer(process);
         for (const answer& step : answers) {
             switch (step.kind) {
             case answer_kind::click:
