@@ -11,12 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/run_state.h"
-#include "ui/prompts.h"
 #include "resource_ids.h"
+#include "support/run_state.h"
 #include "ui/dialogs.h"
 #include "ui/frame.h"
 #include "ui/gauge.h"
+#include "ui/prompts.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
 #include "locate/locate.h"
 #include "support/log.h"
+#include "support/run_state.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "app/install_stage.h"
 #include "clientdb/client_db.h"
-#include "clientdb/merge.h"
 #include "support/log.h"
+#include "support/run_state.h"
 #include "ui/gauge.h"
 
 namespace {

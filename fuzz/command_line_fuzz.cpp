@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/command_line.h"
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "install/file_rename.h"
-#include "install/file_replace.h"
 #include "install/unzip_record.h"
+#include "support/file_rename.h"
+#include "support/file_replace.h"
 #include "unzip_core.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 #include "support/text_format.h"
 
 namespace {

@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/run_state.h"
 #include "app/startup.h"
-#include "install/file_replace.h"
-#include "install/paths.h"
 #include "resource_ids.h"
 #include "shell/dde_client.h"
+#include "support/file_replace.h"
 #include "support/log.h"
 #include "support/memory.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "support/text_format.h"
 #include "ui/dialogs.h"
@@ -64,12 +64,13 @@ bool write_version_file()
     char aside[path_capacity];
     join_path(path, setup.target_dir, "VERSION.INF", nullptr);
     join_path(partial_path, setup.target_dir, "QELVERS.TMP", nullptr);
+    // A folder so deep that no name beside the file fits: nothing can be put in place there.
     if (!aside_name(path, aside)) return failures_pass;
     for (;;) {
         DeleteFileA(partial_path);
         const bool written = (!path_exists(path) || CopyFileA(path, partial_path, FALSE)) &&
                              write_version_keys(partial_path) && holds_version_keys(partial_path) &&
-                             replace_file(partial_path, path, aside);
+                             put_in_place(partial_path, path);
         if (written) return true;
         DeleteFileA(partial_path);
         if (failures_pass) return true;

@@ -2,15 +2,15 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
-#include "clientdb/merge.h"
+#include "app/install_stage.h"
 #include "install/cleanup.h"
 #include "install/disk_space.h"
 #include "install/install_loop.h"
-#include "install/paths.h"
 #include "locate/locate.h"
 #include "resource_ids.h"
 #include "shell/dde_client.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "support/text_format.h"
 #include "ui/dialogs.h"
@@ -56,22 +56,6 @@ int check_space_for_update()
                        static_cast<unsigned long>(needed)))
             return 0;
     }
-}
-
-int install_stage()
-{
-    if (!install_files()) return 0;
-    if (!merge_databases()) {
-        clean_up_installed_files();
-        return 0;
-    }
-    delete_listed_files();
-    if (setup.progman_program[0]) {
-        char program_path[path_capacity];
-        target_path(program_path, setup.progman_program);
-        if (!setup.quiet_finish) add_progman_item(setup.progman_group, setup.progman_item, program_path);
-    }
-    return 1;
 }
 
 void run_setup_sequence()

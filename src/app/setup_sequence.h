@@ -11,7 +11,3 @@ int ask_target_dir(unsigned template_id, const char* text);
 // 1 when the update fits on target_dir's drive; else the retry box until it fits (1) or the
 // user cancels (0).
 int check_space_for_update();
-
-// The members, the database merge, the deletion lists and the Program Manager item. 1 when the
-// files and the merge succeeded.
-int install_stage();

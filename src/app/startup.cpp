@@ -6,16 +6,16 @@
 #include <cstring>
 
 #include "app/command_line.h"
-#include "app/run_state.h"
 #include "app/setup_sequence.h"
 #include "install/cleanup.h"
-#include "install/paths.h"
-#include "locate/registry.h"
 #include "package/package_reader.h"
 #include "resource_ids.h"
 #include "shell/dde_client.h"
 #include "shell/win_ini_copy.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/registry.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "ui/dialogs.h"
 #include "ui/frame.h"
@@ -156,6 +156,8 @@ int run_setup(HINSTANCE instance, const char* command_line)
 {
     setup.next_disk_started = 0;
     setup.app_instance = instance;
+    // Memory and disk space that run out are asked about with the user interface's box.
+    answer_base_questions();
     use_system_code_page();
 
     if (window_class_exists(frame_class_name)) {

@@ -1,5 +1,6 @@
 #include "clientdb/client_db.h"
 
+#include <cstdarg>
 #include <cstring>
 #include <new>
 #include <unordered_map>
@@ -219,7 +220,7 @@ int write_at(client_db* db, std::uint64_t offset, const void* data, std::uint32_
             if (host->write(db->file, bytes, chunk) == chunk) break;
             if (!host->seek(db->file, static_cast<std::uint32_t>(offset))) return 0;
             if (!host->ask_more_disk_space()) {
-                give_up_on_disk_space();
+                host->gave_up_on_disk_space();
                 return 0;
             }
         }
@@ -257,13 +258,13 @@ int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
         char line[path_capacity + 96];
         format_text(line, sizeof line, "Cannot add records to %s: its end is damaged", db->path);
         host->log(line);
-        setup.install_cancelled = 1;
+        host->stop_install();
         return 0;
     }
     const char letter = ascii_upper(db->path[0]);
     while (!host->has_room(db->path, letter, needed)) {
         if (!host->ask_disk_full(letter)) {
-            give_up_on_disk_space();
+            host->gave_up_on_disk_space();
             return 0;
         }
     }
@@ -556,4 +557,14 @@ int db_for_each(client_db* db, db_visitor visitor, void* context)
     for (record_entry* entry = db->entries; entry; entry = entry->next)
         if (!visitor(db, entry->header.gid, static_cast<std::uint16_t>(entry->header.size & 0xFFFF), context)) break;
     return 1;
+}
+
+void db_log(const char* format, ...)
+{
+    char line[512];
+    std::va_list args;
+    va_start(args, format);
+    const int formatted = format_text_v(line, sizeof line, format, args);
+    va_end(args);
+    if (formatted >= 0) host->log(line);
 }

@@ -12,9 +12,9 @@
 
 #include <cstdint>
 
-#include "app/run_state.h"
 #include "clientdb/db_file.h"
 #include "clientdb/db_format.h"
+#include "support/run_state.h"
 
 constexpr int db_path_capacity = 257;  // 256 characters and the NUL
 
@@ -109,3 +109,6 @@ int db_for_each(client_db* db, db_visitor visitor, void* context);
 // The index path of a database path: the file name's extension replaced by "ind"; empty when the
 // name has no extension or its extension is "ind" already (the file itself). `out`: path_capacity.
 void db_index_path(char* out, const char* path);
+
+// One line of the setup log, through the host (cut at 511 characters).
+void db_log(const char* format, ...);

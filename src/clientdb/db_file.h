@@ -47,6 +47,10 @@ struct db_host {
     int (*ask_more_disk_space)();
     // One line of the setup log.
     void (*log)(const char* line);
+    // The install stops: the user gave up on a full disk (Cancel in either box), or a file takes
+    // no more records (its end is damaged). The database itself keeps no such state.
+    void (*gave_up_on_disk_space)();
+    void (*stop_install)();
 };
 
 // This build's services.

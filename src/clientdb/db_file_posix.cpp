@@ -13,6 +13,7 @@
 #include <string>
 
 #include "clientdb/db_file.h"
+#include "support/run_state.h"
 
 namespace {
 
@@ -128,4 +129,6 @@ const db_host db_platform_host = {
     .ask_disk_full = answer_no,
     .ask_more_disk_space = answer_no_question,
     .log = drop_line,
+    .gave_up_on_disk_space = give_up_on_disk_space,
+    .stop_install = stop_install,
 };

@@ -2,11 +2,11 @@
 // handles, the drive's free space, the retry boxes 34400 and 34050, and the setup log.
 #include <windows.h>
 
-#include "app/run_state.h"
 #include "clientdb/db_file.h"
-#include "install/paths.h"
 #include "resource_ids.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "ui/dialogs.h"
 
@@ -112,4 +112,6 @@ const db_host db_platform_host = {
     .ask_disk_full = ask_disk_full,
     .ask_more_disk_space = [] { return ask_more_disk_space() ? 1 : 0; },
     .log = log_text,
+    .gave_up_on_disk_space = give_up_on_disk_space,
+    .stop_install = stop_install,
 };

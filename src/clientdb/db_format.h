@@ -29,6 +29,9 @@ constexpr std::uint16_t short_record_tag = 0x4552;  // "RE"
 constexpr std::uint16_t short_file_tag = 0x4344;    // "DC"
 constexpr char long_file_magic[] = "QELDB-25";      // with its NUL: 9 bytes
 
+// The version record of a client database: byte 0, then the version as a 16-bit number.
+constexpr std::uint32_t version_record_gid = 0x14000006;
+
 constexpr std::uint8_t flag_scrambled = 0x02;  // the body is stored combined with body_key
 constexpr std::uint8_t flag_deleted = 0x04;
 constexpr std::uint8_t flag_kind_mark = 0x20;  // set by the writer for every kind but 'p'

@@ -4,12 +4,15 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
 #include "install/member_rules.h"
-#include "install/paths.h"
 #include "package/package_format.h"
 #include "support/log.h"
 #include "support/memory.h"
+#include "support/paths.h"
+#include "support/run_state.h"
+#include "support/text_format.h"
+#include "ui/dialogs.h"
+#include "ui/gauge.h"
 
 namespace {
 
@@ -179,5 +182,20 @@ void delete_matching_files(const char* base, const char* const* patterns, int co
             log_line("Deleted file %s", path);  // after every attempt, whether it worked or not
         } while (FindNextFileA(listing, &found));
         FindClose(listing);
+    }
+}
+
+void carry_out_deferred_moves(HWND gauge, std::uint32_t& position)
+{
+    for (deferred_move* move = setup.deferred_moves; move; move = move->next) {
+        char parent[path_capacity], parent_path[path_capacity];
+        path_directory(parent, move->destination);
+        if (parent[0] && format_text(parent_path, sizeof parent_path, "%s\\", parent) < path_capacity)
+            make_directory_path(parent_path);
+        // What is already at the destination stays: a move never overwrites.
+        if (rename_path(move->source, move->destination)) log_line("Moved %s -> %s", move->source, move->destination);
+        else log_line("Couldn't move %s -> %s", move->source, move->destination);
+        set_gauge(gauge, GAUGE_SETPOS, ++position);
+        pump_messages();
     }
 }

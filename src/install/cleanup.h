@@ -4,6 +4,8 @@
 // None of them stops the run or sets fatal_error.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 // A match of a "move" rename rule, kept for later rather than moved during the preparation.
@@ -15,10 +17,15 @@ struct deferred_move {
 };
 
 // The deferred moves are setup.deferred_moves, newest first, counted by setup.deferred_move_count;
-// the source is a full path. The merge stage carries them out after the records are in, one
-// gauge step each. The records live until release_deferred_moves, at the close of the package,
-// which frees them and sets the count back to 0.
+// the source is a full path. The install stage carries them out after the records are in. The
+// records live until release_deferred_moves, at the close of the package, which frees them and
+// sets the count back to 0.
 void release_deferred_moves();
+
+// Makes each deferred move, newest first, and logs it ("Moved A -> B" or "Couldn't move A -> B");
+// a move never replaces a file already at its destination. Each is one step of the gauge: the
+// position goes up by one and the messages are let through.
+void carry_out_deferred_moves(HWND gauge, std::uint32_t& position);
 
 // "Preparing dest dir": creates every directory of prepare_dir_list under target_dir, then runs
 // the rename pass. The first step of the install loop.

@@ -4,10 +4,10 @@
 
 #include <io.h>
 
-#include "app/run_state.h"
-#include "install/paths.h"
 #include "install/space_estimate.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 
 namespace {
 

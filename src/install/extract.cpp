@@ -2,13 +2,14 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
-#include "install/file_replace.h"
-#include "install/paths.h"
 #include "install/unzip_record.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "resource_ids.h"
+#include "support/fatal_errors.h"
+#include "support/file_replace.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "ui/dialogs.h"
 #include "ui/gauge.h"
@@ -66,12 +67,6 @@ struct member_output {
     }
 };
 
-int fail(std::uint16_t number)
-{
-    setup.fatal_error = number;
-    return 0;
-}
-
 using unzip_record::put;
 
 HMODULE load_from_target(const char* name)
@@ -85,16 +80,16 @@ HMODULE load_from_target(const char* name)
 
 int copy_member_bytes(int file, const package_member* member, HWND dialog, std::uint32_t base, std::uint32_t divisor)
 {
-    if (_llseek(setup.package_handle, static_cast<LONG>(member->data_offset), FILE_BEGIN) == HFILE_ERROR) return fail(7);
+    if (_llseek(setup.package_handle, static_cast<LONG>(member->data_offset), FILE_BEGIN) == HFILE_ERROR) return stop_with(fatal::member_seek);
     const HWND gauge = dialog_gauge(dialog);
     std::uint32_t copied = 0;
     std::uint32_t chunk = io_buffer_size;
     while (copied < member->stored_size) {
         if (member->stored_size - copied < chunk) chunk = member->stored_size - copied;
         const UINT got = _lread(setup.package_handle, setup.io_buffer, chunk);
-        if (got == static_cast<UINT>(HFILE_ERROR) || got < chunk) return fail(8);
-        if (!write_with_retry(file, setup.io_buffer, static_cast<std::uint16_t>(chunk))) return fail(9);
-        if (gauge) SendMessageA(gauge, GAUGE_SETPOS, 0, static_cast<LPARAM>((base + copied) / divisor));
+        if (got == static_cast<UINT>(HFILE_ERROR) || got < chunk) return stop_with(fatal::member_read);
+        if (!write_with_retry(file, setup.io_buffer, static_cast<std::uint16_t>(chunk))) return stop_with(fatal::member_write);
+        set_gauge(gauge, GAUGE_SETPOS, (base + copied) / divisor);
         copied += chunk;
     }
     return 1;
@@ -109,22 +104,12 @@ int place_unzip_library()
     char path[path_capacity];
     target_path(path, "dunzipnt.dll");
     const HFILE file = _lcreat(path, 0);
-    if (file == HFILE_ERROR) return fail(11);
+    if (file == HFILE_ERROR) return stop_with(fatal::unzip_library_not_created);
     if (!copy_member_bytes(file, table->members[0], nullptr, 0, 1)) {
         _lclose(file);
         return 0;
     }
-    if (_lclose(file) == HFILE_ERROR) return fail(12);
-    return 1;
-}
-
-int load_unzip_library()
-{
-    unzip_library = load_from_target("dunzipnt.dll");
-    if (!unzip_library) unzip_library = load_from_target("dunzip32.dll");
-    if (!unzip_library) return fail(13);
-    unzip_entry = reinterpret_cast<unzip_function>(GetProcAddress(unzip_library, "dunzip"));
-    if (!unzip_entry) return fail(14);
+    if (_lclose(file) == HFILE_ERROR) return stop_with(fatal::unzip_library_not_closed);
     return 1;
 }
 
@@ -133,6 +118,16 @@ void unload_unzip_library()
     if (unzip_library) FreeLibrary(unzip_library);
     unzip_library = nullptr;
     unzip_entry = nullptr;
+}
+
+int load_unzip_library()
+{
+    unzip_library = load_from_target("dunzipnt.dll");
+    if (!unzip_library) unzip_library = load_from_target("dunzip32.dll");
+    if (!unzip_library) return stop_with(fatal::unzip_library_not_loaded);
+    unzip_entry = reinterpret_cast<unzip_function>(GetProcAddress(unzip_library, "dunzip"));
+    if (!unzip_entry) return stop_with(fatal::unzip_library_no_export);
+    return 1;
 }
 
 void fill_unzip_defaults(unsigned char* record)
@@ -190,18 +185,18 @@ int write_out_member(const package_member* member, const char* archive_path, con
         lstrcpynA(lies_at, archive_path, sizeof lies_at);
         file = _lcreat(lies_at, 0);
     }
-    if (file == HFILE_ERROR) return fail(19);
+    if (file == HFILE_ERROR) return stop_with(fatal::archive_not_created);
     member_output output{file, lies_at, archive_path};
     if (!copy_member_bytes(file, member, dialog, base, divisor)) return 0;
     // Whatever of the last member's archive lay beyond this one's end goes.
-    if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file))) return fail(20);
+    if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file))) return stop_with(fatal::archive_not_closed);
     // Closed before the library has it: a library may open it by name with any sharing.
-    if (output.close() == HFILE_ERROR) return fail(20);
+    if (output.close() == HFILE_ERROR) return stop_with(fatal::archive_not_closed);
     pump_messages();
     if (setup.install_cancelled) return 0;
     if (direct) {
         char aside[path_capacity];
-        if (!aside_name(final_path, aside) || !replace_file(lies_at, final_path, aside)) return fail(19);
+        if (!aside_name(final_path, aside) || !replace_file(lies_at, final_path, aside)) return stop_with(fatal::archive_not_created);
         output.done = true;
         return 1;
     }
@@ -211,19 +206,19 @@ int write_out_member(const package_member* member, const char* archive_path, con
         // not deleted first, so an interruption never leaves neither.
         const int result = run_unzip(lies_at, directory);
         if (result == 0 || result == library_result_skipped) break;
-        if (result == unzip_address_out_of_reach) return fail(fatal_address_out_of_reach);
+        if (result == unzip_address_out_of_reach) return stop_with(fatal::address_out_of_reach);
         if (result == 4 || result == 5) {
             if (ask_retry(resource_text(1, STR_OUT_OF_MEMORY))) continue;
         } else if (result == 28 || result == 50) {
             if (ask_more_disk_space()) continue;
             if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
         }
-        return fail(static_cast<std::uint16_t>(1000 + result));
+        return stop_with(static_cast<std::uint16_t>(fatal::unzip_library_result + result));
     }
     // A missing file must not pass as an empty member, nor one another program holds open (a
     // virus scanner) fail as if it were empty.
     std::uint32_t unpacked = 0;
-    if (!size_of_present_file(final_path, unpacked) || unpacked != member->unpacked_size) return fail(21);
+    if (!size_of_present_file(final_path, unpacked) || unpacked != member->unpacked_size) return stop_with(fatal::unpacked_size);
     lstrcpynA(setup.spare_archive, lies_at, sizeof setup.spare_archive);
     setup.spare_archive_size = member->stored_size;
     output.done = true;

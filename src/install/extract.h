@@ -9,10 +9,9 @@
 struct package_member;
 
 // run_unzip's answer when an address the command record would carry lies at 4 GiB or above (only
-// a 64-bit build can have one): the library is not called, and write_out_member stops with fatal
-// error 10 rather than hand over a cut address.
+// a 64-bit build can have one): the library is not called, and write_out_member stops with
+// fatal::address_out_of_reach rather than hand over a cut address.
 constexpr int unzip_address_out_of_reach = -1;
-constexpr std::uint16_t fatal_address_out_of_reach = 10;
 
 // Copies the member's stored bytes (its archive) from the package into `file` at its position,
 // through io_buffer in chunks of at most 32768 bytes; with a dialog, its gauge is set before

@@ -4,16 +4,17 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
 #include "install/cleanup.h"
 #include "install/extract.h"
-#include "install/file_replace.h"
 #include "install/member_rules.h"
-#include "install/paths.h"
 #include "package/package_format.h"
 #include "resource_ids.h"
 #include "shell/game_pif.h"
+#include "support/fatal_errors.h"
+#include "support/file_replace.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "support/text_format.h"
 #include "ui/dialogs.h"
@@ -42,11 +43,6 @@ void show_current_file(HWND text, const member_place& place)
     else if (place.rule != install_rule::plain) std::strcpy(shown, path_file_name(full));
     else format_text(shown, sizeof shown, "...%s", text_tail(full, 24));
     if (text) SetWindowTextA(text, shown);
-}
-
-void set_gauge(HWND dialog, UINT message, std::uint32_t value)
-{
-    if (const HWND gauge = dialog_gauge(dialog)) SendMessageA(gauge, message, 0, static_cast<LPARAM>(value));
 }
 
 // What a stopped run leaves in a folder it installs into: the unzip library's unpacked files not
@@ -89,7 +85,7 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
             continue;
         }
         if (same_text(name, "IDB\\MERGE.DB")) std::strcpy(setup.merge_db_dir, setup.target_dir);
-        set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
+        set_gauge(dialog_gauge(dialog), GAUGE_SETPOS, sum / divisor);
 
         char archive_path[path_capacity];
         if (!GetTempFileNameA(setup.target_dir, "dec", index, archive_path)) archive_path[0] = '\0';
@@ -118,7 +114,7 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
         if (place.rule == install_rule::system) installed = install_system_file(place.final_path);
         else if (place.rule == install_rule::if_newer) installed = install_if_newer(place.final_path, place.real_path);
         if (!installed) {
-            setup.fatal_error = 30;
+            stop_with(fatal::rule_not_carried_out);
             return false;
         }
         sum += member->unpacked_size;
@@ -136,10 +132,9 @@ namespace {
 // the destination never holds a part of the file under its name.
 bool copy_into_place(const char* source, const char* destination)
 {
-    char aside[path_capacity];
     char partial[path_capacity];
-    if (!aside_name(destination, aside) || !sibling_name(destination, "QELCOPY.TMP", partial)) return false;
-    if (CopyFileA(source, partial, FALSE) && replace_file(partial, destination, aside)) return true;
+    if (!sibling_name(destination, "QELCOPY.TMP", partial)) return false;
+    if (CopyFileA(source, partial, FALSE)) return put_in_place(partial, destination);
     DeleteFileA(partial);
     return false;
 }
@@ -196,6 +191,10 @@ int install_files()
 {
     std::uint32_t sum = 0;
     prepare_destination();
+    // The unzip library serves this loop alone: it is released however the loop ends.
+    struct unzip_library_closer {
+        ~unzip_library_closer() { unload_unzip_library(); }
+    } library_closer;
     if (!place_unzip_library() || !load_unzip_library()) return 0;
     log_line("Installing files");
     setup.install_cancelled = 0;
@@ -207,7 +206,7 @@ int install_files()
     const member_table& table = setup.file_table ? *setup.file_table : empty_table;
     const std::uint32_t range = table.total_unpacked - setup.merge_bytes_a - setup.merge_bytes_b;
     const std::uint32_t divisor = range > 10000000 ? 10 : 1;
-    set_gauge(dialog, GAUGE_SETRANGE, range / divisor);
+    set_gauge(dialog_gauge(dialog), GAUGE_SETRANGE, range / divisor);
 
     std::uint16_t first = 0;
     if (setup.unzip_library_member) {
@@ -222,7 +221,7 @@ int install_files()
     join_path(staging, setup.target_dir, "if_newer", nullptr);
     if (!AreFileApisANSI()) CharToOemA(staging, staging);
     RemoveDirectoryA(staging);
-    if (sum == range) set_gauge(dialog, GAUGE_SETPOS, sum / divisor);
+    if (sum == range) set_gauge(dialog_gauge(dialog), GAUGE_SETPOS, sum / divisor);
     close_dialog(template_id);
 
     if (setup.fatal_error) {

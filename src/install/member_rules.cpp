@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
-#include "install/path_text.h"
 #include "package/package_format.h"
+#include "support/path_text.h"
+#include "support/run_state.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Portable: the name texts only, from the run state's rename_list.
 #pragma once
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 // The member name matches an entry of rename_list without a rule: same directory part, same
 // base name (first 8 bytes) and extension without regard to case, where a part of the pattern

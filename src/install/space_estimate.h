@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 // Assumed when a drive reports 0 bytes per sector or 0 sectors per cluster.
 constexpr std::uint32_t default_cluster_size = 8192;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 // An entry below 256 names a major number alone; any entry also matches major + 256 * minor.
 // 1 when some entry of `accepted` matches.

@@ -2,23 +2,20 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
 #include "clientdb/client_db.h"
-#include "install/paths.h"
 #include "locate/client_match.h"
-#include "locate/registry.h"
 #include "resource_ids.h"
 #include "support/log.h"
 #include "support/memory.h"
+#include "support/paths.h"
+#include "support/registry.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "support/text_format.h"
 #include "ui/dialogs.h"
 #include "ui/prompts.h"
 
 namespace {
-
-constexpr std::uint32_t version_record = 0x14000006;
-constexpr const char* client_key = "SOFTWARE\\Qelmora\\QEL\\CurrentVersion";
 
 // One directory on the way down, as the file system identifies it.
 struct directory_identity {
@@ -149,7 +146,7 @@ int client_db_verdict(const char* path)
     }
     unsigned char version[3] = {};
     std::uint16_t size = sizeof version;
-    const void* body = db_read_record(db, version_record, nullptr, &size);
+    const void* body = db_read_record(db, version_record_gid, nullptr, &size);
     std::uint8_t major = 0, minor = 0;
     if (body) {
         const auto* bytes = static_cast<const unsigned char*>(body);
@@ -200,7 +197,7 @@ int locate_client(char* out)
     setup.best_client_time = 0;
 
     bool registry_candidate = false;
-    if (reg_read_string(HKEY_LOCAL_MACHINE, client_key, "AppPath", setup.best_client_dir, sizeof setup.best_client_dir,
+    if (reg_read_string(HKEY_LOCAL_MACHINE, client_registry_key, "AppPath", setup.best_client_dir, sizeof setup.best_client_dir,
                         0) == ERROR_SUCCESS &&
         recorded_database_opens(setup.best_client_dir)) {
         registry_candidate = true;

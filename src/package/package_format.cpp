@@ -4,87 +4,61 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/fatal_errors.h"
 #include "support/memory.h"
 
 namespace {
-
-// How a header field is stored; the reader and the writer both follow this table.
-enum class field_kind : std::uint8_t {
-    text,             // counted string into a buffer of the field's capacity
-    number_low_byte,  // field 17: text; its decimal number's low byte is kept
-    number,           // field 18: text; its decimal number is kept
-    switch_one,       // field 19: text; "yes..." sets switch a
-    switch_two,       // field 20: text; "yes..." sets switches a and b
-    option_flag,      // u16 flag unless the command line already set it
-    flag,             // u16 into an int flag
-    word,             // u16
-    word_widened,     // u16 kept as u32
-    u32_array,        // count, then that many u32
-    names,            // name list
-    pairs,            // paired name list
-    numbers,          // number list of at most 64 values
-};
-
-struct header_field {
-    field_kind kind;
-    std::uint16_t capacity;  // texts only
-    std::uint16_t fatal_error;
-    void* (*place)(run_state&, package_reserved&);
-};
 
 #define STATE(member) [](run_state& s, package_reserved&) -> void* { return &s.member; }
 #define RESERVED(member) [](run_state&, package_reserved& r) -> void* { return &r.member; }
 
 // Fields 2 to 41, in file order (field 1 is the magic, 42 on the groups and members).
-const header_field header_fields[] = {
-    {field_kind::text, 257, 5, RESERVED(path_text)},
-    {field_kind::text, 64, 5, STATE(progman_group)},
-    {field_kind::text, 128, 5, STATE(progman_item)},
-    {field_kind::text, 128, 5, RESERVED(text_5)},
-    {field_kind::text, 64, 5, STATE(progman_program)},
-    {field_kind::text, 64, 5, STATE(product_name)},
-    {field_kind::text, 32, 5, STATE(package_version)},
-    {field_kind::text, 512, 5, STATE(welcome_text)},
-    {field_kind::text, 256, 5, STATE(not_found_text)},
-    {field_kind::text, 32, 5, STATE(next_disk_command)},
-    {field_kind::text, 32, 5, STATE(later_disk_marker)},
-    {field_kind::text, 64, 5, RESERVED(text_13)},
-    {field_kind::text, 64, 5, RESERVED(text_14)},
-    {field_kind::text, 64, 5, STATE(low_space_program)},
-    {field_kind::text, 32, 5, STATE(direct_member)},
-    {field_kind::number_low_byte, number_text_capacity, 34, RESERVED(number_17)},
-    {field_kind::number, number_text_capacity, 31, RESERVED(number_18)},
-    {field_kind::switch_one, number_text_capacity, 32, RESERVED(switch_19)},
-    {field_kind::switch_two, number_text_capacity, 33, RESERVED(switch_20)},
-    {field_kind::option_flag, 0, 5, STATE(skip_modem)},
-    {field_kind::option_flag, 0, 5, STATE(quiet_finish)},
-    {field_kind::flag, 0, 5, STATE(check_system)},
-    {field_kind::flag, 0, 5, STATE(write_version_inf)},
-    {field_kind::word, 0, 5, STATE(db_version)},
-    {field_kind::u32_array, 0, 5, RESERVED(numbers_26_count)},
-    {field_kind::pairs, 0, 5, RESERVED(pairs_27)},
-    {field_kind::pairs, 0, 5, STATE(rename_list)},
-    {field_kind::names, 0, 5, STATE(prepare_dir_list)},
-    {field_kind::names, 0, 5, STATE(windows_dir_deletions)},
-    {field_kind::names, 0, 5, STATE(target_dir_deletions)},
-    {field_kind::names, 0, 5, STATE(merge_list_a)},
-    {field_kind::names, 0, 5, STATE(merge_list_b)},
-    {field_kind::numbers, 0, 5, STATE(accepted_builds)},
-    {field_kind::numbers, 0, 5, RESERVED(numbers_35)},
-    {field_kind::numbers, 0, 5, RESERVED(numbers_36)},
-    {field_kind::names, 0, 5, STATE(msie_skip_list)},
-    {field_kind::pairs, 0, 5, RESERVED(pairs_38)},
-    {field_kind::names, 0, 5, RESERVED(names_39)},
-    {field_kind::word, 0, 5, STATE(extra_space_kb)},
-    {field_kind::word_widened, 0, 5, STATE(required_msie_build)},
+const header_field field_table[] = {
+    {"reserved_path", field_kind::text, 257, fatal::bad_header_field, false, RESERVED(path_text)},
+    {"progman_group", field_kind::text, 64, fatal::bad_header_field, true, STATE(progman_group)},
+    {"progman_item", field_kind::text, 128, fatal::bad_header_field, true, STATE(progman_item)},
+    {"reserved_text_5", field_kind::text, 128, fatal::bad_header_field, false, RESERVED(text_5)},
+    {"progman_program", field_kind::text, 64, fatal::bad_header_field, false, STATE(progman_program)},
+    {"product_name", field_kind::text, 64, fatal::bad_header_field, true, STATE(product_name)},
+    {"package_version", field_kind::text, 32, fatal::bad_header_field, false, STATE(package_version)},
+    {"welcome_text", field_kind::text, 512, fatal::bad_header_field, true, STATE(welcome_text)},
+    {"not_found_text", field_kind::text, 256, fatal::bad_header_field, true, STATE(not_found_text)},
+    {"next_disk_command", field_kind::text, 32, fatal::bad_header_field, false, STATE(next_disk_command)},
+    {"later_disk_marker", field_kind::text, 32, fatal::bad_header_field, false, STATE(later_disk_marker)},
+    {"reserved_text_13", field_kind::text, 64, fatal::bad_header_field, false, RESERVED(text_13)},
+    {"reserved_text_14", field_kind::text, 64, fatal::bad_header_field, false, RESERVED(text_14)},
+    {"low_space_program", field_kind::text, 64, fatal::bad_header_field, false, STATE(low_space_program)},
+    {"direct_member", field_kind::text, 32, fatal::bad_header_field, false, STATE(direct_member)},
+    {"reserved_number_17", field_kind::number_low_byte, number_text_capacity, fatal::bad_number_17, false, RESERVED(number_17)},
+    {"reserved_number_18", field_kind::number, number_text_capacity, fatal::bad_number_18, false, RESERVED(number_18)},
+    {"reserved_switch_19", field_kind::switch_one, number_text_capacity, fatal::bad_switch_19, false, RESERVED(switch_19)},
+    {"reserved_switch_20", field_kind::switch_two, number_text_capacity, fatal::bad_switch_20, false, RESERVED(switch_20)},
+    {"skip_modem", field_kind::option_flag, 0, fatal::bad_header_field, false, STATE(skip_modem)},
+    {"quiet_finish", field_kind::option_flag, 0, fatal::bad_header_field, false, STATE(quiet_finish)},
+    {"check_system", field_kind::flag, 0, fatal::bad_header_field, false, STATE(check_system)},
+    {"write_version_inf", field_kind::flag, 0, fatal::bad_header_field, false, STATE(write_version_inf)},
+    {"db_version", field_kind::word, 0, fatal::bad_header_field, false, STATE(db_version)},
+    {"reserved_numbers_26", field_kind::u32_array, 0, fatal::bad_header_field, false, RESERVED(numbers_26_count)},
+    {"reserved_pairs_27", field_kind::pairs, 0, fatal::bad_header_field, false, RESERVED(pairs_27)},
+    {"rename_list", field_kind::pairs, 0, fatal::bad_header_field, false, STATE(rename_list)},
+    {"prepare_dir_list", field_kind::names, 0, fatal::bad_header_field, false, STATE(prepare_dir_list)},
+    {"windows_dir_deletions", field_kind::names, 0, fatal::bad_header_field, false, STATE(windows_dir_deletions)},
+    {"target_dir_deletions", field_kind::names, 0, fatal::bad_header_field, false, STATE(target_dir_deletions)},
+    {"merge_list_a", field_kind::names, 0, fatal::bad_header_field, false, STATE(merge_list_a)},
+    {"merge_list_b", field_kind::names, 0, fatal::bad_header_field, false, STATE(merge_list_b)},
+    {"accepted_builds", field_kind::numbers, 0, fatal::bad_header_field, false, STATE(accepted_builds)},
+    {"reserved_numbers_35", field_kind::numbers, 0, fatal::bad_header_field, false, RESERVED(numbers_35)},
+    {"reserved_numbers_36", field_kind::numbers, 0, fatal::bad_header_field, false, RESERVED(numbers_36)},
+    {"msie_skip_list", field_kind::names, 0, fatal::bad_header_field, false, STATE(msie_skip_list)},
+    {"reserved_pairs_38", field_kind::pairs, 0, fatal::bad_header_field, false, RESERVED(pairs_38)},
+    {"reserved_names_39", field_kind::names, 0, fatal::bad_header_field, false, RESERVED(names_39)},
+    {"extra_space_kb", field_kind::word, 0, fatal::bad_header_field, false, STATE(extra_space_kb)},
+    {"required_msie_build", field_kind::word_widened, 0, fatal::bad_header_field, false, STATE(required_msie_build)},
 };
 
 #undef STATE
 #undef RESERVED
 
-constexpr std::uint16_t bad_magic = 18;
-constexpr std::uint16_t bad_header = 5;
-constexpr std::uint16_t bad_entry = 6;
 
 // Reads through the source and counts what it consumed, so the data area's offset is known.
 struct reader {
@@ -244,7 +218,7 @@ void add_to_merge_sum(const name_list& list, const char* name, std::uint32_t siz
 std::uint16_t read_members(reader& in, std::uint32_t package_start, run_state& state)
 {
     std::uint16_t count = 0;
-    if (!in.u16(count)) return bad_header;
+    if (!in.u16(count)) return fatal::bad_header_field;
     auto* table = static_cast<member_table*>(alloc_block(sizeof(member_table) + count * sizeof(package_member*)));
     table->members = reinterpret_cast<package_member**>(table + 1);
     table->count = count;
@@ -252,22 +226,22 @@ std::uint16_t read_members(reader& in, std::uint32_t package_start, run_state& s
     state.merge_bytes_a = state.merge_bytes_b = 0;
     for (std::uint16_t i = 0; i < count; ++i) {
         std::uint16_t length = 0;
-        if (!in.u16(length)) return bad_entry;
+        if (!in.u16(length)) return fatal::bad_member_entry;
         package_member* member =
             static_cast<package_member*>(alloc_block(static_cast<std::uint32_t>(sizeof(package_member)) + length + 1));
         table->members[i] = member;
         char* name = member_name(member);
         if (!in.bytes(name, length) || !in.u32(member->unpacked_size) || !in.u32(member->stored_size))
-            return bad_entry;
+            return fatal::bad_member_entry;
         // A name with a NUL inside, a drive, a leading separator or ".." would land outside the target.
-        if (std::strlen(name) != length || !is_safe_member_name(name)) return bad_entry;
+        if (std::strlen(name) != length || !is_safe_member_name(name)) return fatal::bad_member_entry;
         add_to_merge_sum(state.merge_list_a, name, member->unpacked_size, state.merge_bytes_a);
         add_to_merge_sum(state.merge_list_b, name, member->unpacked_size, state.merge_bytes_b);
         table->total_unpacked += member->unpacked_size;
     }
     std::uint64_t offset = static_cast<std::uint64_t>(package_start) + in.consumed;
     for (std::uint16_t i = 0; i < count; ++i) {
-        if (offset > UINT32_MAX) return bad_entry;  // no file offset can reach it
+        if (offset > UINT32_MAX) return fatal::bad_member_entry;  // no file offset can reach it
         table->members[i]->data_offset = static_cast<std::uint32_t>(offset);
         offset += table->members[i]->stored_size;
     }
@@ -369,21 +343,23 @@ void write_field(writer& out, const header_field& field, const run_state& state,
 
 }  // namespace
 
+std::span<const header_field> header_fields() { return field_table; }
+
 std::uint16_t read_package_fields(package_source& source, std::uint32_t package_start, run_state& state,
                                   package_reserved& reserved)
 {
     reader in{source, 0};
     char magic[2];
-    if (!in.bytes(magic, 2) || magic[0] != 'R' || magic[1] != 'S') return bad_magic;
-    for (const header_field& field : header_fields)
+    if (!in.bytes(magic, 2) || magic[0] != 'R' || magic[1] != 'S') return fatal::bad_magic;
+    for (const header_field& field : field_table)
         if (!read_field(in, field, state, reserved)) return field.fatal_error;
 
     std::uint16_t group_count = 0;
-    if (!in.u16(group_count)) return bad_header;
-    if (group_count > group_table_capacity) return bad_entry;  // the table is fixed: more would write past it
+    if (!in.u16(group_count)) return fatal::bad_header_field;
+    if (group_count > group_table_capacity) return fatal::bad_member_entry;  // the table is fixed: more would write past it
     for (std::uint16_t i = 0; i < group_count; ++i) {
         reserved.group_count = static_cast<std::uint16_t>(i + 1);
-        if (!read_group(in, reserved.groups[i])) return bad_entry;
+        if (!read_group(in, reserved.groups[i])) return fatal::bad_member_entry;
     }
     return read_members(in, package_start, state);
 }
@@ -422,7 +398,7 @@ std::vector<unsigned char> encode_package_header(const run_state& state, const p
 {
     writer out;
     out.bytes = {'R', 'S'};
-    for (const header_field& field : header_fields) write_field(out, field, state, reserved);
+    for (const header_field& field : field_table) write_field(out, field, state, reserved);
     const std::uint16_t group_count = std::min<std::uint16_t>(reserved.group_count, group_table_capacity);
     out.u16(group_count);
     for (std::uint16_t g = 0; g < group_count; ++g) {

@@ -8,11 +8,12 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 constexpr unsigned list_name_capacity = 128;
 constexpr unsigned group_name_capacity = 32;
@@ -98,11 +99,70 @@ struct package_source {
     bool (*read)(void* context, void* buffer, std::uint32_t count);
 };
 
+// How a header field is stored; the reader, the writer and qelpack's manifest all follow the
+// one table of header_fields().
+enum class field_kind : std::uint8_t {
+    text,             // counted string into a buffer of the field's capacity
+    number_low_byte,  // field 17: text; its decimal number's low byte is kept
+    number,           // field 18: text; its decimal number is kept
+    switch_one,       // field 19: text; "yes..." sets switch a
+    switch_two,       // field 20: text; "yes..." sets switches a and b
+    option_flag,      // u16 flag unless the command line already set it
+    flag,             // u16 into an int flag
+    word,             // u16
+    word_widened,     // u16 kept as u32
+    u32_array,        // count, then that many u32
+    names,            // name list
+    pairs,            // paired name list
+    numbers,          // number list of at most 64 values
+};
+
+// What a field holds, whatever its stored form: a text, a flag, a number or a list.
+enum class field_shape : std::uint8_t { text, flag, number, list };
+
+constexpr field_shape shape_of(field_kind kind)
+{
+    switch (kind) {
+    case field_kind::text:
+    case field_kind::number_low_byte:
+    case field_kind::number:
+    case field_kind::switch_one:
+    case field_kind::switch_two:
+        return field_shape::text;
+    case field_kind::option_flag:
+    case field_kind::flag:
+        return field_shape::flag;
+    case field_kind::word:
+    case field_kind::word_widened:
+        return field_shape::number;
+    case field_kind::u32_array:
+    case field_kind::names:
+    case field_kind::pairs:
+    case field_kind::numbers:
+        break;
+    }
+    return field_shape::list;
+}
+
+struct header_field {
+    const char* name;  // its key, or its section, in qelpack's manifest
+    field_kind kind;
+    std::uint16_t capacity;  // texts only
+    std::uint16_t fatal_error;
+    bool prose;  // a text for people: the manifest writes its line breaks as \n
+    // Where the field lives: a member of run_state or of package_reserved.
+    void* (*place)(run_state&, package_reserved&);
+};
+
+// Fields 2 to 41, in file order (field 1 is the magic, 42 on the groups and members).
+std::span<const header_field> header_fields();
+
 // Reads every header field and the member table, from the package's first byte ("RS") on, into
 // `state` and `reserved`. `package_start` is the package's offset in its file: the members' data
-// offsets count from it. Returns 0, or the fatal error number of the first field that failed
-// (18 magic, 5 a header field or the member count, 34/31/32/33 fields 17 to 20, 6 a group
-// record or member entry). Command-line flags set in `state` decide fields 21 and 22.
+// offsets count from it. Returns 0, or the fatal error of the first field that failed
+// (support/fatal_errors.h: bad_magic, bad_header_field for a header field or the member count,
+// bad_number_17 to bad_switch_20 for fields 17 to 20, bad_member_entry for a group record or
+// a member entry). Command-line flags set in `state` decide fields 21 and 22.
 // Lists, groups and the member table are memory blocks; release_package_fields frees them.
 std::uint16_t read_package_fields(package_source& source, std::uint32_t package_start, run_state& state,
                                   package_reserved& reserved);

@@ -4,22 +4,16 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
-#include "install/extract.h"
 #include "package/package_format.h"
 #include "resource_ids.h"
+#include "support/fatal_errors.h"
 #include "support/memory.h"
+#include "support/run_state.h"
 
 namespace {
 
 // The fields the program reads past; kept for the run like the others.
 package_reserved reserved_fields;
-
-int fail(std::uint16_t number)
-{
-    setup.fatal_error = number;
-    return 0;
-}
 
 // Offset and tag from RCDATA 100; a missing marker or an offset of 0 means no package.
 int load_marker()
@@ -55,27 +49,26 @@ int open_package()
     setup.io_buffer = static_cast<unsigned char*>(alloc_block(io_buffer_size));
     setup.package_offset = 0;
     if (!setup.package_file[0]) {
-        if (!load_marker()) return fail(1);
-        if (!GetModuleFileNameA(setup.app_instance, setup.package_file, 257)) return fail(2);
+        if (!load_marker()) return stop_with(fatal::no_marker);
+        if (!GetModuleFileNameA(setup.app_instance, setup.package_file, 257)) return stop_with(fatal::no_program_name);
     }
     setup.package_handle = _lopen(setup.package_file, OF_READ);
-    if (setup.package_handle == HFILE_ERROR) return fail(3);
+    if (setup.package_handle == HFILE_ERROR) return stop_with(fatal::package_not_opened);
     return 1;
 }
 
 int read_package()
 {
     if (_llseek(setup.package_handle, static_cast<LONG>(setup.package_offset), FILE_BEGIN) == HFILE_ERROR)
-        return fail(4);
+        return stop_with(fatal::package_seek);
     package_source source{nullptr, read_exact};
     if (const std::uint16_t error = read_package_fields(source, setup.package_offset, setup, reserved_fields))
-        return fail(error);
+        return stop_with(error);
     return 1;
 }
 
 int close_package()
 {
-    unload_unzip_library();
     if (setup.package_handle != HFILE_ERROR) {
         _lclose(setup.package_handle);
         setup.package_handle = HFILE_ERROR;

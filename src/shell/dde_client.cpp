@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
 #include "support/log.h"
+#include "support/run_state.h"
 #include "support/text_format.h"
 
 namespace {

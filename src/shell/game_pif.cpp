@@ -5,11 +5,11 @@
 #include <array>
 #include <cstring>
 
-#include "app/run_state.h"
-#include "install/file_replace.h"
-#include "install/paths.h"
 #include "resource_ids.h"
+#include "support/file_replace.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "support/text_format.h"
 
@@ -120,10 +120,9 @@ int write_game_pif()
     join_path(pif_path, setup.windows_dir, short_resource_text(STR_GAME_PIF), nullptr);
     // Written whole under a name of its own, then put in place of an earlier PIF in one step.
     char partial_path[path_capacity];
-    char aside[path_capacity];
     join_path(partial_path, setup.windows_dir, "QELPIF.TMP", nullptr);
     lfile_closer file{_lcreat(partial_path, 0)};
-    if (file.file == HFILE_ERROR || !aside_name(pif_path, aside)) {
+    if (file.file == HFILE_ERROR) {
         log_line("Couldn't create game PIF");
         return 0;
     }
@@ -131,7 +130,7 @@ int write_game_pif()
     const HFILE handle = file.file;
     file.file = HFILE_ERROR;
     const bool closed = _lclose(handle) != HFILE_ERROR;
-    if (!written || !closed || !replace_file(partial_path, pif_path, aside)) {
+    if (!written || !closed || !put_in_place(partial_path, pif_path)) {
         DeleteFileA(partial_path);
         log_line(written ? "Couldn't close game PIF" : "Couldn't write game PIF");
         return 0;

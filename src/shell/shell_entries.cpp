@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/run_state.h"
-#include "install/paths.h"
-#include "locate/registry.h"
 #include "support/memory.h"
+#include "support/paths.h"
+#include "support/registry.h"
+#include "support/run_state.h"
 #include "support/text_format.h"
 
 namespace {

@@ -4,11 +4,11 @@
 
 #include <string_view>
 
-#include "app/run_state.h"
-#include "install/paths.h"
 #include "support/ini_entries.h"
 #include "support/log.h"
 #include "support/memory.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 
 namespace {
 

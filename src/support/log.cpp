@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/run_state.h"
-#include "install/paths.h"
 #include "support/memory.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "support/text_format.h"
 
 int log_flushed;

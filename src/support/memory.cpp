@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "resource_ids.h"
+#include "support/questions.h"
 #include "support/strings.h"
-#include "ui/dialogs.h"
 
 std::uint16_t blocks_in_use;
 std::uint16_t peak_blocks;
@@ -23,7 +23,7 @@ void* alloc_block(std::uint32_t size)
             return block;
         }
         if (handle) GlobalFree(handle);
-        if (!ask_retry(resource_text(1, STR_OUT_OF_MEMORY))) {
+        if (!ask_retry_question(resource_text(1, STR_OUT_OF_MEMORY))) {
             FatalAppExitA(0, resource_text(1, STR_CANNOT_CONTINUE));
             ExitProcess(0);  // not reached: FatalAppExit ends the process
         }

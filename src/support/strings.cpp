@@ -4,7 +4,7 @@
 
 #include <cstdarg>
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 namespace {
 char joined_text[joined_text_capacity];

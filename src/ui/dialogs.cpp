@@ -3,8 +3,9 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "app/run_state.h"
 #include "resource_ids.h"
+#include "support/questions.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "support/text_format.h"
 
@@ -186,4 +187,9 @@ int ask_yes_no(const char* format, ...)
     const int result = show_box(MB_ICONQUESTION, MB_TASKMODAL | MB_ICONQUESTION | MB_YESNO, format, args);
     va_end(args);
     return result == IDYES;
+}
+
+void answer_base_questions()
+{
+    set_retry_question([](const char* text) { return ask_retry(text); });
 }

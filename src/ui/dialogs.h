@@ -24,3 +24,6 @@ INT_PTR CALLBACK silent_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
 int show_error(const char* format, ...);
 int ask_retry(const char* format, ...);
 int ask_yes_no(const char* format, ...);
+
+// Makes the base ask its Retry/Cancel question (support/questions.h) with ask_retry's box.
+void answer_base_questions();

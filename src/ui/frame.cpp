@@ -2,10 +2,11 @@
 
 #include <ole2.h>
 
-#include "app/run_state.h"
 #include "resource_ids.h"
+#include "support/fatal_errors.h"
 #include "support/log.h"
 #include "support/memory.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "ui/dialogs.h"
 #include "ui/gauge.h"
@@ -248,29 +249,17 @@ int create_frame(const char* title)
     // Every modal runner needs its procedure; a build without one cannot show a question.
     DLGPROC volatile runner_procedures[] = {plain_dialog_proc, path_dialog_proc};
     for (DLGPROC procedure : runner_procedures) {
-        if (!procedure) {
-            setup.fatal_error = 28;
-            return 0;
-        }
+        if (!procedure) return stop_with(fatal::dialog_procedures);
     }
     detect_display_depth();
     load_backdrop();
     if (palette_device) make_frame_palette();
-    if (!register_gauge_class(setup.app_instance)) {
-        setup.fatal_error = 15;
-        return 0;
-    }
-    if (!register_frame_class()) {
-        setup.fatal_error = 16;
-        return 0;
-    }
+    if (!register_gauge_class(setup.app_instance)) return stop_with(fatal::gauge_class);
+    if (!register_frame_class()) return stop_with(fatal::frame_class);
     setup.frame_window = CreateWindowA(frame_class_name, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
                                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
                                        setup.app_instance, nullptr);
-    if (!setup.frame_window) {
-        setup.fatal_error = 17;
-        return 0;
-    }
+    if (!setup.frame_window) return stop_with(fatal::frame_window);
     if (palette_device) realise_foreground_palette(setup.frame_window);
     show_full_screen(setup.frame_window);
     return start_ole(OleBuildVersion());

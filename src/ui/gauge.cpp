@@ -188,3 +188,8 @@ bool register_gauge_class(HINSTANCE instance)
 }
 
 bool unregister_gauge_class(HINSTANCE instance) { return UnregisterClassA(GAUGE_CLASS, instance) != 0; }
+
+void set_gauge(HWND gauge, UINT message, std::uint32_t value)
+{
+    if (gauge) SendMessageA(gauge, message, 0, static_cast<LPARAM>(value));
+}

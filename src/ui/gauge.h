@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 // lParam: the new position; stored, then the bar is drawn at once when its look changes. Answers 1.
 constexpr UINT GAUGE_SETPOS = WM_USER;
 // lParam: the new range (the position that means 100 %); stored only, the next position shows it.
@@ -18,6 +20,9 @@ constexpr int gauge_range_offset = 4;
 // The dialog's gauge (control 502), looked up once per dialog rather than on every use: under
 // Wine every GetDlgItem asks the window server. Null without a dialog.
 HWND dialog_gauge(HWND dialog);
+
+// Sends GAUGE_SETPOS or GAUGE_SETRANGE with `value` to a gauge; nothing without one.
+void set_gauge(HWND gauge, UINT message, std::uint32_t value);
 
 // How many times a bar was drawn in this process, by a paint or by a new position: what the
 // gauge's screen updates cost is this count times one drawing.

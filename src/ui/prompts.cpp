@@ -1,8 +1,8 @@
 #include "ui/prompts.h"
 
-#include "app/run_state.h"
 #include "resource_ids.h"
 #include "support/log.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "ui/dialogs.h"
 

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
 #include "package/package_format.h"
+#include "support/run_state.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "install/path_text.h"
+#include "support/path_text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
-#include "install/paths.h"
 #include "support/memory.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "window_answerer.h"
 
 namespace {

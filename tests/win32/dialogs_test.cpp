@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
 #include "resource_ids.h"
+#include "support/run_state.h"
 #include "window_answerer.h"
 
 namespace {

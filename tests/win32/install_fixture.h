@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "install/cleanup.h"
 #include "package/package_format.h"
 #include "support/log.h"
 #include "support/memory.h"
+#include "support/run_state.h"
 
 class InstallFixture : public ::testing::Test {
 protected:

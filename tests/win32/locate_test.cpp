@@ -11,10 +11,10 @@
 #include <sstream>
 #include <string>
 
-#include "app/run_state.h"
 #include "clientdb/client_db.h"
-#include "locate/registry.h"
 #include "support/log.h"
+#include "support/registry.h"
+#include "support/run_state.h"
 #include "ui/dialogs.h"
 #include "window_answerer.h"
 

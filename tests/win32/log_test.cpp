@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The merge stage on folders of D:: a delivered database that cannot be opened, and a user's
 // cancel in the middle of the copy, which the stage meets after a pump (here raised by the file
 // layer as the second record's body goes out).
-#include "clientdb/merge.h"
+#include "app/install_stage.h"
 
 #include <algorithm>
 #include <string>

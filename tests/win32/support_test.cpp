@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
 #include "resource_ids.h"
 #include "support/memory.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "window_answerer.h"
 

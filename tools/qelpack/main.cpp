@@ -4,8 +4,8 @@
 #include <iostream>
 #include <string>
 
-#include "install/path_text.h"
 #include "qelpack.h"
+#include "support/path_text.h"
 
 namespace {
 

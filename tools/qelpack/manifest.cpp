@@ -11,63 +11,29 @@
 
 namespace {
 
-#define TEXT_IN_STATE(member, prose) \
-    {#member, sizeof(run_state::member), prose, [](run_state& s, package_reserved&) -> char* { return s.member; }}
-#define TEXT_IN_RESERVED(key, member) \
-    {key, sizeof(package_reserved::member), false, [](run_state&, package_reserved& r) -> char* { return r.member; }}
-#define IN_STATE(member) [](run_state& s, package_reserved&) { return &s.member; }
-#define IN_RESERVED(member) [](run_state&, package_reserved& r) { return &r.member; }
-
-const text_key text_table[] = {
-    TEXT_IN_RESERVED("reserved_path", path_text),
-    TEXT_IN_STATE(progman_group, true),
-    TEXT_IN_STATE(progman_item, true),
-    TEXT_IN_RESERVED("reserved_text_5", text_5),
-    TEXT_IN_STATE(progman_program, false),
-    TEXT_IN_STATE(product_name, true),
-    TEXT_IN_STATE(package_version, false),
-    TEXT_IN_STATE(welcome_text, true),
-    TEXT_IN_STATE(not_found_text, true),
-    TEXT_IN_STATE(next_disk_command, false),
-    TEXT_IN_STATE(later_disk_marker, false),
-    TEXT_IN_RESERVED("reserved_text_13", text_13),
-    TEXT_IN_RESERVED("reserved_text_14", text_14),
-    TEXT_IN_STATE(low_space_program, false),
-    TEXT_IN_STATE(direct_member, false),
-    TEXT_IN_RESERVED("reserved_number_17", number_17),
-    TEXT_IN_RESERVED("reserved_number_18", number_18),
-    TEXT_IN_RESERVED("reserved_switch_19", switch_19),
-    TEXT_IN_RESERVED("reserved_switch_20", switch_20),
+// The header fields sorted by how the manifest gives them, in package order.
+struct manifest_keys {
+    std::vector<text_key> texts;
+    std::vector<flag_key> flags;
+    std::vector<list_section> lists;
 };
 
-const flag_key flag_table[] = {
-    {"skip_modem", [](run_state& s) { return &s.skip_modem; }},
-    {"quiet_finish", [](run_state& s) { return &s.quiet_finish; }},
-    {"check_system", [](run_state& s) { return &s.check_system; }},
-    {"write_version_inf", [](run_state& s) { return &s.write_version_inf; }},
-};
-
-const list_section list_table[] = {
-    {"reserved_numbers_26", nullptr, nullptr, nullptr},
-    {"reserved_pairs_27", nullptr, IN_RESERVED(pairs_27), nullptr},
-    {"rename_list", nullptr, IN_STATE(rename_list), nullptr},
-    {"prepare_dir_list", IN_STATE(prepare_dir_list), nullptr, nullptr},
-    {"windows_dir_deletions", IN_STATE(windows_dir_deletions), nullptr, nullptr},
-    {"target_dir_deletions", IN_STATE(target_dir_deletions), nullptr, nullptr},
-    {"merge_list_a", IN_STATE(merge_list_a), nullptr, nullptr},
-    {"merge_list_b", IN_STATE(merge_list_b), nullptr, nullptr},
-    {"accepted_builds", nullptr, nullptr, IN_STATE(accepted_builds)},
-    {"reserved_numbers_35", nullptr, nullptr, IN_RESERVED(numbers_35)},
-    {"reserved_numbers_36", nullptr, nullptr, IN_RESERVED(numbers_36)},
-    {"msie_skip_list", IN_STATE(msie_skip_list), nullptr, nullptr},
-    {"reserved_pairs_38", nullptr, IN_RESERVED(pairs_38), nullptr},
-    {"reserved_names_39", IN_RESERVED(names_39), nullptr, nullptr},
-};
-
-#undef TEXT_IN_STATE
-#undef TEXT_IN_RESERVED
-#undef IN_STATE
-#undef IN_RESERVED
+const manifest_keys& keys()
+{
+    static const manifest_keys sorted = [] {
+        manifest_keys out;
+        for (const header_field& field : header_fields()) {
+            switch (shape_of(field.kind)) {
+            case field_shape::text: out.texts.push_back({&field, field.name, field.capacity, field.prose}); break;
+            case field_shape::flag: out.flags.push_back({&field, field.name}); break;
+            case field_shape::list: out.lists.push_back({&field, field.name}); break;
+            case field_shape::number: break;  // db_version, extra_space_kb, required_msie_build: keys of their own
+            }
+        }
+        return out;
+    }();
+    return sorted;
+}
 
 constexpr std::uint32_t u16_limit = 0xFFFF;
 constexpr std::uint32_t u32_limit = 0xFFFFFFFF;
@@ -189,7 +155,7 @@ struct parser {
             section = in::members;
             return true;
         }
-        for (const list_section& candidate : list_table) {
+        for (const list_section& candidate : list_sections()) {
             if (name == candidate.name) {
                 section = in::list;
                 list = &candidate;
@@ -232,7 +198,7 @@ struct parser {
             if (key != flag.key) continue;
             if (value != "0" && value != "1")
                 return fail("bad value " + quoted(value) + " for " + flag.key + ", 0 or 1");
-            *flag.place(out.state) = value == "1";
+            *flag.place(out.state, out.reserved) = value == "1";
             return true;
         }
         std::uint32_t number_value = 0;
@@ -258,20 +224,20 @@ struct parser {
     bool list_line(std::string_view text)
     {
         const std::string what = list->name;
-        if (list->names) {
-            name_list& names = *list->names(out.state, out.reserved);
+        if (name_list* names_in = list->names(out.state, out.reserved)) {
+            name_list& names = *names_in;
             if (!room(names.count, u16_limit, "names in [" + what + "]") ||
                 !fits(text, list_name_capacity, "name " + quoted(text)))
                 return false;
             append_name(names, text);
             return true;
         }
-        if (list->pairs) {
+        if (paired_name_list* pairs_in = list->pairs(out.state, out.reserved)) {
             const auto equals = text.find('=');
             if (equals == std::string_view::npos || trim(text.substr(0, equals)).empty())
                 return fail("expected FIRST = SECOND in [" + what + "]");
             const std::string_view first = trim(text.substr(0, equals)), second = trim(text.substr(equals + 1));
-            paired_name_list& pairs = *list->pairs(out.state, out.reserved);
+            paired_name_list& pairs = *pairs_in;
             if (!room(pairs.count, u16_limit, "pairs in [" + what + "]") ||
                 !fits(first, list_name_capacity, "name " + quoted(first)) ||
                 !fits(second, list_name_capacity, "name " + quoted(second)))
@@ -282,8 +248,8 @@ struct parser {
         for (std::string_view item : split(text, ", \t")) {
             if (item.empty()) continue;
             std::uint32_t value = 0;
-            if (list->numbers) {
-                number_list& numbers = *list->numbers(out.state, out.reserved);
+            if (number_list* numbers_in = list->numbers(out.state, out.reserved)) {
+                number_list& numbers = *numbers_in;
                 if (!number(item, u16_limit, "[" + what + "]", value) ||
                     !room(numbers.count, number_list_capacity, "numbers in [" + what + "]"))
                     return false;
@@ -392,9 +358,9 @@ struct parser {
 
 }  // namespace
 
-std::span<const text_key> text_keys() { return text_table; }
-std::span<const flag_key> flag_keys() { return flag_table; }
-std::span<const list_section> list_sections() { return list_table; }
+std::span<const text_key> text_keys() { return keys().texts; }
+std::span<const flag_key> flag_keys() { return keys().flags; }
+std::span<const list_section> list_sections() { return keys().lists; }
 
 std::string read_manifest(const std::string& path, manifest& out)
 {

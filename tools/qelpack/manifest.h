@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "package/package_format.h"
+#include "support/run_state.h"
 
 struct manifest_member {
     std::string name;    // as stored in the package, with backslashes
@@ -33,29 +33,54 @@ struct manifest {
 // text, or the first fault as "PATH:LINE: what, limit".
 std::string read_manifest(const std::string& path, manifest& out);
 
-// The [package] texts, in package order, with their buffers' capacities (the longest text is one
-// byte less). Prose texts take the escapes \n (a line break, CR LF) and \\.
+// The [package] keys and the list sections are the package's own header fields
+// (header_fields() in package_format.h), in package order, each seen as the manifest uses it.
+
+// The texts, with their buffers' capacities (the longest text is one byte less). Prose texts take
+// the escapes \n (a line break, CR LF) and \\.
 struct text_key {
+    const header_field* field;
     const char* key;
     std::uint32_t capacity;
     bool prose;
-    char* (*place)(run_state&, package_reserved&);
+    char* place(run_state& state, package_reserved& reserved) const
+    {
+        return static_cast<char*>(field->place(state, reserved));
+    }
 };
 std::span<const text_key> text_keys();
 
-// The [package] flags, each 0 or 1.
+// The flags, each 0 or 1.
 struct flag_key {
+    const header_field* field;
     const char* key;
-    int* (*place)(run_state&);
+    int* place(run_state& state, package_reserved& reserved) const
+    {
+        return static_cast<int*>(field->place(state, reserved));
+    }
 };
 std::span<const flag_key> flag_keys();
 
-// The list sections, in package order; exactly one of the places is set, none for the u32 list
-// [reserved_numbers_26].
+// The list sections; each gives its list of one kind and null for the others, and all three
+// give null for the u32 list [reserved_numbers_26].
 struct list_section {
+    const header_field* field;
     const char* name;
-    name_list* (*names)(run_state&, package_reserved&);
-    paired_name_list* (*pairs)(run_state&, package_reserved&);
-    number_list* (*numbers)(run_state&, package_reserved&);
+    name_list* names(run_state& state, package_reserved& reserved) const { return as<name_list>(field_kind::names, state, reserved); }
+    paired_name_list* pairs(run_state& state, package_reserved& reserved) const
+    {
+        return as<paired_name_list>(field_kind::pairs, state, reserved);
+    }
+    number_list* numbers(run_state& state, package_reserved& reserved) const
+    {
+        return as<number_list>(field_kind::numbers, state, reserved);
+    }
+
+private:
+    template <typename List>
+    List* as(field_kind kind, run_state& state, package_reserved& reserved) const
+    {
+        return field->kind == kind ? static_cast<List*>(field->place(state, reserved)) : nullptr;
+    }
 };
 std::span<const list_section> list_sections();

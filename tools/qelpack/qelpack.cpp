@@ -1,7 +1,5 @@
 #include "qelpack.h"
 
-#include "install/path_text.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +12,8 @@
 #include "clientdb/db_format.h"
 #include "manifest.h"
 #include "pe_marker.h"
+#include "support/fatal_errors.h"
+#include "support/path_text.h"
 #include "zip_archive.h"
 
 namespace {
@@ -180,17 +180,11 @@ bool read_from_file(void* context, void* buffer, std::uint32_t count)
     return true;
 }
 
-const char* read_failure(std::uint16_t number)
+// What SETUP.EXE's reader would stop with, in the words of the program's own list.
+std::string read_failure(std::uint16_t number)
 {
-    switch (number) {
-    case 18: return "it does not begin with RS";
-    case 5: return "a header field or the member count is too long for its capacity, or cut short";
-    case 34: return "reserved_number_17 is too long or cut short";
-    case 31: return "reserved_number_18 is too long or cut short";
-    case 32: return "reserved_switch_19 is too long or cut short";
-    case 33: return "reserved_switch_20 is too long or cut short";
-    default: return "a group record or a member entry is malformed or cut short";
-    }
+    const char* meaning = fatal_error_meaning_of(number);
+    return meaning ? meaning : "fatal error " + std::to_string(number);
 }
 
 // Opens a bare package (it begins with RS) or a program file whose resource marker points at one.
@@ -347,22 +341,22 @@ void list_text(opened_package& package, std::ostream& out)
     out << "[package]\n";
     for (const text_key& field : text_keys())
         out << field.key << " = " << shown(field.place(state, reserved), field.prose) << "\n";
-    for (const flag_key& flag : flag_keys()) out << flag.key << " = " << *flag.place(state) << "\n";
+    for (const flag_key& flag : flag_keys()) out << flag.key << " = " << *flag.place(state, reserved) << "\n";
     out << "db_version = " << db_version_text(state.db_version) << "\nextra_space_kb = " << state.extra_space_kb
         << "\nrequired_msie_build = " << state.required_msie_build << "\n";
     for (const list_section& section : list_sections()) {
         out << "[" << section.name << "]";
-        if (section.names) {
-            const name_list& list = *section.names(state, reserved);
+        if (const name_list* names = section.names(state, reserved)) {
+            const name_list& list = *names;
             out << " " << list.count << "\n";
             for (std::uint16_t i = 0; i < list.count; ++i) out << shown(list.names[i], false) << "\n";
-        } else if (section.pairs) {
-            const paired_name_list& list = *section.pairs(state, reserved);
+        } else if (const paired_name_list* pairs = section.pairs(state, reserved)) {
+            const paired_name_list& list = *pairs;
             out << " " << list.count << "\n";
             for (std::uint16_t i = 0; i < list.count; ++i)
                 out << shown(list.first[i], false) << " = " << shown(list.second[i], false) << "\n";
         } else {
-            const number_list* list = section.numbers ? section.numbers(state, reserved) : nullptr;
+            const number_list* list = section.numbers(state, reserved);
             const std::uint16_t count = list ? list->count : reserved.numbers_26_count;
             out << " " << count << "\n";
             for (std::uint16_t i = 0; i < count; ++i)
@@ -410,7 +404,7 @@ void list_json(opened_package& package, std::ostream& out)
         << ",\n  \"package\": {";
     for (const text_key& field : text_keys())
         out << "\n    \"" << field.key << "\": " << json_text(field.place(state, reserved)) << ",";
-    for (const flag_key& flag : flag_keys()) out << "\n    \"" << flag.key << "\": " << *flag.place(state) << ",";
+    for (const flag_key& flag : flag_keys()) out << "\n    \"" << flag.key << "\": " << *flag.place(state, reserved) << ",";
     out << "\n    \"db_version\": \"" << db_version_text(state.db_version)
         << "\",\n    \"extra_space_kb\": " << state.extra_space_kb
         << ",\n    \"required_msie_build\": " << state.required_msie_build << "\n  },\n  \"lists\": {";
@@ -418,15 +412,15 @@ void list_json(opened_package& package, std::ostream& out)
     for (const list_section& section : list_sections()) {
         out << comma << "\n    \"" << section.name << "\": [";
         comma = ",";
-        if (section.names) {
-            const name_list& list = *section.names(state, reserved);
+        if (const name_list* names = section.names(state, reserved)) {
+            const name_list& list = *names;
             for (std::uint16_t i = 0; i < list.count; ++i) out << (i ? ", " : "") << json_text(list.names[i]);
-        } else if (section.pairs) {
-            const paired_name_list& list = *section.pairs(state, reserved);
+        } else if (const paired_name_list* pairs = section.pairs(state, reserved)) {
+            const paired_name_list& list = *pairs;
             for (std::uint16_t i = 0; i < list.count; ++i)
                 out << (i ? ", " : "") << "[" << json_text(list.first[i]) << ", " << json_text(list.second[i]) << "]";
         } else {
-            const number_list* list = section.numbers ? section.numbers(state, reserved) : nullptr;
+            const number_list* list = section.numbers(state, reserved);
             const std::uint16_t count = list ? list->count : reserved.numbers_26_count;
             for (std::uint16_t i = 0; i < count; ++i)
                 out << (i ? ", " : "") << (list ? list->values[i] : reserved.numbers_26[i]);

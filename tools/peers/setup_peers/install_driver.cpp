@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/run_state.h"
 #include "install/install_loop.h"
-#include "install/paths.h"
 #include "package/package_reader.h"
 #include "resource_ids.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "ui/frame.h"
 #include "ui/gauge.h"
 

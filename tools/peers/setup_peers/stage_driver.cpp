@@ -18,11 +18,11 @@
 #include <cstring>
 #include <vector>
 
-#include "app/run_state.h"
 #include "app/startup.h"
-#include "install/paths.h"
 #include "resource_ids.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/run_state.h"
 #include "ui/dialogs.h"
 #include "ui/frame.h"
 #include "ui/gauge.h"

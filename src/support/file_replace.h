@@ -37,3 +37,13 @@ inline bool sibling_name(const char* path, const char* name, char* out)
 
 // The aside name for `path`: "qelaside.tmp" in its folder.
 inline bool aside_name(const char* path, char* aside) { return sibling_name(path, "qelaside.tmp", aside); }
+
+// `partial`, a whole new file in the target's folder, takes the place of `target` in one step
+// (replace_file). When it cannot, it is deleted and the target stays as it was.
+inline bool put_in_place(const char* partial, const char* target)
+{
+    char aside[MAX_PATH];
+    if (aside_name(target, aside) && replace_file(partial, target, aside)) return true;
+    DeleteFileA(partial);
+    return false;
+}

@@ -1,10 +1,10 @@
-#include "locate/registry.h"
+#include "support/registry.h"
 
 #include <cstring>
 
-#include "app/run_state.h"
 #include "resource_ids.h"
 #include "support/memory.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "install/paths.h"
+#include "support/paths.h"
 
 #include <windows.h>
 
@@ -7,12 +7,12 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "app/run_state.h"
 #include "resource_ids.h"
 #include "support/memory.h"
+#include "support/questions.h"
+#include "support/run_state.h"
 #include "support/strings.h"
 #include "support/text_format.h"
-#include "ui/dialogs.h"
 
 namespace {
 
@@ -194,7 +194,7 @@ int change_directory(const char* path)
     return _chdir(name.text) == 0;
 }
 
-bool ask_more_disk_space() { return ask_retry(resource_text(1, STR_NEED_DISK_SPACE)) != 0; }
+bool ask_more_disk_space() { return ask_retry_question(resource_text(1, STR_NEED_DISK_SPACE)) != 0; }
 
 int write_with_retry(int file, const void* buffer, std::uint16_t count)
 {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "install/path_text.h"
+#include "support/path_text.h"
 
 // Path scans step by the system code page's characters from here on.
 void use_system_code_page();

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "install_fixture.h"
-#include "locate/registry.h"
+#include "support/registry.h"
 
 namespace {
 

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// The client's key under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER; its "AppPath" names the
+// client's folder.
+constexpr const char* client_registry_key = "SOFTWARE\\Qelmora\\QEL\\CurrentVersion";
+
 // Reads `value` into `buffer` (capacity bytes; longer values are cut). With `create`, a missing
 // key or value is created with the buffer's current text as its value.
 LONG reg_read_string(HKEY root, const char* subkey, const char* value, char* buffer, DWORD capacity, int create);

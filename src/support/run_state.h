@@ -124,3 +124,11 @@ extern run_state setup;
 // The user gave up on a full disk: the install stops, and the low-space program is offered
 // when the package names one.
 void give_up_on_disk_space();
+
+// The run cannot go on: fatal_error becomes `error` (support/fatal_errors.h), and 0 is returned
+// for the failing step to return.
+int stop_with(std::uint16_t error);
+
+// The install stops without a fatal error and without the low-space program (a database whose
+// end is damaged takes no more records).
+void stop_install();

@@ -1,4 +1,4 @@
-#include "app/run_state.h"
+#include "support/run_state.h"
 
 run_state initial_run_state()
 {
@@ -14,3 +14,11 @@ void give_up_on_disk_space()
     setup.install_cancelled = 1;
     if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
 }
+
+int stop_with(std::uint16_t error)
+{
+    setup.fatal_error = error;
+    return 0;
+}
+
+void stop_install() { setup.install_cancelled = 1; }

@@ -1,8 +1,8 @@
-#include "install/path_text.h"
+#include "support/path_text.h"
 
 #include <cstring>
 
-#include "app/run_state.h"
+#include "support/run_state.h"
 #include "support/text_format.h"
 
 namespace {

@@ -1,8 +1,7 @@
-// The frame and the gauge as they come out on the screen: every check reads pixels back through a
-// device context of the whole screen (the X display under Wine). The tests run on a 24-bit
-// display; the palette and 16-colour paths are switched on over a live frame.
+// The frame as it comes out on the screen: every check reads pixels back through a device
+// context of the whole screen (the X display under Wine). The tests run on a 24-bit display; the
+// palette and 16-colour paths are switched on over a live frame.
 #include "ui/frame.h"
-#include "ui/gauge.h"
 
 #include <gtest/gtest.h>
 
@@ -12,58 +11,17 @@
 #include <set>
 #include <vector>
 
-#include "app/run_state.h"
 #include "resource_ids.h"
+#include "screen_pixels.h"
+#include "support/run_state.h"
 #include "ui/dialogs.h"
+#include "ui/gauge.h"
 #include "window_answerer.h"
 
 namespace {
 
-constexpr std::uint32_t white = 0xFFFFFF, black = 0, pure_blue = 0x0000FF, navy = 0x000080;
-
-// A rectangle of a device context as 0x00RRGGBB colours; by default a window's client area as
-// the screen shows it, once Wine has put what was painted on the display.
-struct pixels {
-    int width, height;
-    std::vector<std::uint32_t> bits;  // top-down
-
-    pixels(HDC source, int x, int y, int w, int h) : width(w), height(h)
-    {
-        BITMAPINFO info{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
-        void* raw = nullptr;
-        HDC memory = CreateCompatibleDC(source);
-        HBITMAP section = CreateDIBSection(source, &info, DIB_RGB_COLORS, &raw, nullptr, 0);
-        HGDIOBJ old = SelectObject(memory, section);
-        BitBlt(memory, 0, 0, w, h, source, x, y, SRCCOPY);
-        GdiFlush();
-        bits.assign(static_cast<std::uint32_t*>(raw), static_cast<std::uint32_t*>(raw) + w * h);
-        DeleteObject(SelectObject(memory, old));
-        DeleteDC(memory);
-    }
-    static pixels on_screen(HWND window)
-    {
-        for (int i = 0; i < 15; ++i) pump_messages(), Sleep(20);
-        RECT client;
-        GetClientRect(window, &client);
-        POINT origin{0, 0};
-        ClientToScreen(window, &origin);
-        HDC screen = GetDC(nullptr);
-        pixels result(screen, origin.x, origin.y, client.right, client.bottom);
-        ReleaseDC(nullptr, screen);
-        return result;
-    }
-    std::uint32_t at(int x, int y) const { return bits[y * width + x]; }
-};
-
-class Frame : public ::testing::Test {
+class Frame : public OnScreen {
 protected:
-    void SetUp() override
-    {
-        setup = initial_run_state();
-        setup.app_instance = GetModuleHandleA(nullptr);
-    }
-    void TearDown() override { destroy_frame(); }
-
     void repaint_as(int depth)
     {
         display_depth = depth;
@@ -197,108 +155,6 @@ TEST_F(Frame, FailuresSetTheirNumbersAndTearDownCopes)
     setup.fatal_error = 0;
     EXPECT_EQ(create_frame("Again"), 1);
     EXPECT_EQ(setup.fatal_error, 0);
-}
-
-// Dialog 200 over the frame, its gauge read back from the screen.
-class Gauge : public Frame {
-protected:
-    void SetUp() override
-    {
-        Frame::SetUp();
-        ASSERT_EQ(create_frame("Gauge"), 1);
-        gauge = GetDlgItem(open_dialog(DLG_UPDATE_PROGRESS, silent_dialog_proc), CTL_GAUGE);
-        ASSERT_TRUE(gauge);
-        RECT client;
-        GetClientRect(gauge, &client);
-        right = client.right - 1;  // the inner area, inside the frame line, ends before column right
-    }
-    void TearDown() override
-    {
-        close_dialog(DLG_UPDATE_PROGRESS);
-        Frame::TearDown();
-    }
-    void send(UINT message, LPARAM value) { EXPECT_EQ(SendMessageA(gauge, message, 0, value), 1); }
-
-    // The text drawn whole, centred on the bar, in one pair of colours.
-    pixels text_in(const char* text, COLORREF background, COLORREF ink, int width, int height)
-    {
-        HDC memory = CreateCompatibleDC(nullptr);
-        BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
-        void* raw = nullptr;
-        HGDIOBJ old = SelectObject(memory, CreateDIBSection(memory, &info, DIB_RGB_COLORS, &raw, nullptr, 0));
-        SIZE extent;
-        GetTextExtentPoint32A(memory, text, 4, &extent);
-        SetBkColor(memory, background);
-        SetTextColor(memory, ink);
-        RECT all{0, 0, width, height};
-        ExtTextOutA(memory, (right - extent.cx) / 2, (height - 1 - extent.cy) / 2, ETO_OPAQUE, &all, text, 4, nullptr);
-        pixels drawn(memory, 0, 0, width, height);
-        DeleteObject(SelectObject(memory, old));
-        DeleteDC(memory);
-        return drawn;
-    }
-
-    // A black frame line; inside, blue with the text in white up to the split column, then white
-    // with the text in blue.
-    void expect_bar(const char* text, int split)
-    {
-        const pixels shown = pixels::on_screen(gauge);
-        const int bottom = shown.height - 1;
-        const pixels on_blue = text_in(text, RGB(0, 0, 255), RGB(255, 255, 255), shown.width, shown.height);
-        const pixels on_white = text_in(text, RGB(255, 255, 255), RGB(0, 0, 255), shown.width, shown.height);
-        int wrong = 0;
-        for (int y = 0; y < shown.height; ++y) {
-            for (int x = 0; x < shown.width; ++x) {
-                const bool inside = x >= 1 && y >= 1 && y < bottom && (x < right || split > right);
-                wrong += shown.at(x, y) != (!inside ? black : x < split ? on_blue.at(x, y) : on_white.at(x, y));
-            }
-        }
-        EXPECT_EQ(wrong, 0) << "\"" << text << "\" split at " << split;
-        EXPECT_EQ(shown.at(split - 1, 1), split > 1 ? pure_blue : black);  // row 1 holds no text
-    }
-
-    HWND gauge = nullptr;
-    int right = 0;
-};
-
-TEST_F(Gauge, StartsEmptyAndFillsInThirds)
-{
-    expect_bar("  0%", 1);
-    send(GAUGE_SETRANGE, 3);
-    send(GAUGE_SETPOS, 1);
-    expect_bar(" 33%", right / 3 + 1);  // truncated, not rounded
-    send(GAUGE_SETPOS, 2);
-    expect_bar(" 66%", 2 * right / 3 + 1);
-    send(GAUGE_SETPOS, 3);
-    expect_bar("100%", right + 1);  // over the right frame line
-    send(GAUGE_SETPOS, 7);
-    expect_bar("100%", right + 1);
-}
-
-TEST_F(Gauge, NewRangeShowsWithTheNextPositionAndZeroRangeIsEmpty)
-{
-    send(GAUGE_SETRANGE, 3);
-    send(GAUGE_SETPOS, 2);
-    send(GAUGE_SETRANGE, 6);
-    expect_bar(" 66%", 2 * right / 3 + 1);
-    send(GAUGE_SETPOS, 2);
-    expect_bar(" 33%", right / 3 + 1);
-    send(GAUGE_SETRANGE, 0);
-    send(GAUGE_SETPOS, 5);
-    expect_bar("  0%", 1);
-}
-
-// A copy sends a position for every 32 KB: only those that change the percentage or the split
-// column are drawn, and the bar still ends right.
-TEST_F(Gauge, PositionsThatChangeNothingOnScreenAreNotPainted)
-{
-    send(GAUGE_SETRANGE, 1000000);
-    const unsigned long draws_before = gauge_draw_count();
-    for (LPARAM position = 0; position <= 1000000; position += 100) send(GAUGE_SETPOS, position);
-    const unsigned long draws = gauge_draw_count() - draws_before;
-    EXPECT_GT(draws, 100u);
-    EXPECT_LE(draws, 101u + right + 1);
-    expect_bar("100%", right + 1);
 }
 
 }  // namespace
