@@ -58,6 +58,8 @@ bool holds_version_keys(const char* path)
 // where they can be and failures pass without a question, as nothing was installed to report on.
 bool write_version_file()
 {
+    // No client folder yet (a run that failed early): there is nowhere to write it.
+    if (!setup.target_dir[0]) return true;
     const bool failures_pass = setup.fatal_error != 0;
     char path[path_capacity];
     char partial_path[path_capacity];
@@ -149,9 +151,11 @@ void enable_shutdown_privilege()
 
 void decide_restart()
 {
+    // Before the client's folder is known (a run that failed early) there is no library to ask.
+    if (!setup.target_dir[0]) return;
     char path[path_capacity];
     join_path(path, setup.target_dir, "inshlp32.dll", nullptr);
-    HMODULE library = LoadLibraryA(path);
+    HMODULE library = load_library_from(path);
     if (!library) return;
     using flag_export = int(__cdecl*)(int);
     using plain_export = int(__cdecl*)();

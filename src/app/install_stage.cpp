@@ -133,7 +133,7 @@ int merge_databases()
     db_close(copy.main);
     if (dialog) close_dialog(DLG_DB_PROGRESS);
     if (delivered) DeleteFileA(source_path);
-    return record_installation();
+    return 1;
 }
 
 int install_stage()
@@ -143,6 +143,9 @@ int install_stage()
         clean_up_installed_files();
         return 0;
     }
+    // The records are in and the database names the new build: from here on nothing is taken
+    // back, so that the client is whole however the rest goes (a re-run finishes its record).
+    if (!record_installation()) return 0;
     delete_listed_files();
     if (setup.progman_program[0]) {
         char program_path[path_capacity];

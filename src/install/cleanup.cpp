@@ -55,8 +55,7 @@ void new_name_for(char (&out)[path_capacity], const char* found, const char* rul
 void add_deferred_move(const char* source, const char* destination)
 {
     auto* record = static_cast<deferred_move*>(alloc_block(sizeof(deferred_move)));
-    // The match is relative to the current directory of the preparation, which the install loop
-    // changes before the move is made: it is kept as a full path.
+    // Kept as a full path: the install loop changes the current directory before the move is made.
     char full[path_capacity];
     const DWORD length = GetFullPathNameA(source, path_capacity, full, nullptr);
     lstrcpynA(record->source, length > 0 && length < path_capacity ? full : source, sizeof record->source);
@@ -67,19 +66,22 @@ void add_deferred_move(const char* source, const char* destination)
     ++setup.deferred_move_count;
 }
 
-// One rename rule: every match of `pattern` (searched under merge_db_dir) goes under target_dir.
+// One rename rule: every match of `pattern` under target_dir goes under target_dir at the same
+// relative place. (The client's folder, not the current one: a first disk started from C:\ or
+// from the Desktop would move that folder's files into the client.)
 void apply_rule(const char* pattern, const char* rule)
 {
     char search[path_capacity], directory[path_capacity];
-    join_path(search, setup.merge_db_dir, pattern, nullptr);
+    join_path(search, setup.target_dir, pattern, nullptr);
     path_directory(directory, pattern);
 
     WIN32_FIND_DATAA found;
     const HANDLE listing = FindFirstFileA(search, &found);
     if (listing == INVALID_HANDLE_VALUE) return;
+    const char* name_pattern = path_file_name(search);
     do {
         const char* name = found.cFileName;
-        if (is_dot_entry(name)) continue;
+        if (is_dot_entry(name) || !long_name_matches(name_pattern, name)) continue;
         if (found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY && name[0] != '.') {
             // The subdirectory's files are taken by a later entry of this same pass.
             char below[path_capacity], created[path_capacity];
@@ -90,7 +92,7 @@ void apply_rule(const char* pattern, const char* rule)
             continue;
         }
         char source[path_capacity], new_name[path_capacity], destination[path_capacity];
-        join_path(source, setup.merge_db_dir, directory, name, nullptr);
+        join_path(source, setup.target_dir, directory, name, nullptr);
         new_name_for(new_name, name, rule);
         join_path(destination, setup.target_dir, directory, new_name, nullptr);
         if (std::strcmp(rule, "move") == 0) {
@@ -172,10 +174,14 @@ void delete_matching_files(const char* base, const char* const* patterns, int co
         char full[path_capacity], directory[path_capacity];
         join_path(full, base, patterns[i], nullptr);
         path_directory(directory, full);
+        const char* pattern = path_file_name(full);
         WIN32_FIND_DATAA found;
         const HANDLE listing = FindFirstFileA(full, &found);
         if (listing == INVALID_HANDLE_VALUE) continue;
         do {
+            // The system's search also takes a file whose 8.3 short name matches: "*.TMP" would
+            // take X.TMPL (X~1.TMP). Only the long name counts.
+            if (!long_name_matches(pattern, found.cFileName)) continue;
             char path[path_capacity];
             join_path(path, directory, found.cFileName, nullptr);
             DeleteFileA(path);
@@ -188,6 +194,11 @@ void delete_matching_files(const char* base, const char* const* patterns, int co
 void carry_out_deferred_moves(HWND gauge, std::uint32_t& position)
 {
     for (deferred_move* move = setup.deferred_moves; move; move = move->next) {
+        // A match of the client's folder that is already where the rule puts it stays as it is.
+        if (lstrcmpiA(move->source, move->destination) == 0) {
+            set_gauge(gauge, GAUGE_SETPOS, ++position);
+            continue;
+        }
         char parent[path_capacity], parent_path[path_capacity];
         path_directory(parent, move->destination);
         if (parent[0] && format_text(parent_path, sizeof parent_path, "%s\\", parent) < path_capacity)

@@ -23,7 +23,8 @@ struct deferred_move {
 void release_deferred_moves();
 
 // Makes each deferred move, newest first, and logs it ("Moved A -> B" or "Couldn't move A -> B");
-// a move never replaces a file already at its destination. Each is one step of the gauge: the
+// a move never replaces a file already at its destination, and one whose file is already there
+// is nothing to do. Each is one step of the gauge: the
 // position goes up by one and the messages are let through.
 void carry_out_deferred_moves(HWND gauge, std::uint32_t& position);
 
@@ -32,8 +33,7 @@ void carry_out_deferred_moves(HWND gauge, std::uint32_t& position);
 void prepare_destination();
 
 // The rename pass over rename_list. Entries with a rule (a non-empty second text) are searched
-// relative to merge_db_dir (still empty during the preparation, so relative to the current
-// directory): "*.EXT" rules give each match a new extension, "move" keeps a deferred move, any
+// under target_dir, never the current directory: "*.EXT" rules give each match a new extension, "move" keeps a deferred move, any
 // other rule is the new name itself; the result goes under target_dir at the same relative
 // directory. Each subdirectory met appends an entry "<dir>\<sub>\*.*" with the same rule, which
 // the pass then takes in turn; the grown list stays for the rest of the run.

@@ -73,7 +73,7 @@ HMODULE load_from_target(const char* name)
 {
     char path[path_capacity];
     target_path(path, name);
-    return LoadLibraryA(path);
+    return load_library_from(path);
 }
 
 }  // namespace

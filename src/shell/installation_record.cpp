@@ -18,17 +18,45 @@ bool write_client_section()
     return WriteProfileStringA("ZOVE", "Installed", "US") && WriteProfileStringA("ZOVE", "AppPath", setup.target_dir);
 }
 
+// Writes the client's keys into WIN.INI with its whole copy beside it, and looks for them in the
+// file: a write that found the disk full may be answered with success (Wine's is). A failure is
+// the disk's when the system says so, or when WIN.INI came out cut short (the profile writer
+// saves the file anew, and a full disk cuts it); then the user is asked for room, and false is
+// returned when they give up. Any other failure (a WIN.INI that cannot be written) is only
+// logged: the client is updated all the same, and no question about disk space could help.
+bool write_win_ini_keys()
+{
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        const bool kept = keep_win_ini_copy();
+        DWORD error = GetLastError();
+        bool written = false, whole = true;
+        if (kept) {
+            SetLastError(ERROR_SUCCESS);
+            written = write_client_section();
+            error = GetLastError();
+            whole = win_ini_came_through();
+            if (written && whole && win_ini_holds_client_keys()) return true;
+        }
+        settle_win_ini_copy();
+        if (!disk_full_error(error) && whole) {
+            log_line("Couldn't write WIN.INI (error %lu)", static_cast<unsigned long>(error));
+            return true;
+        }
+        if (!ask_more_disk_space()) {
+            log_line("Couldn't write WIN.INI");
+            return false;
+        }
+    }
+}
+
 }  // namespace
 
 int record_installation()
 {
-    while (!keep_win_ini_copy() || !write_client_section() || !win_ini_came_through()) {
-        settle_win_ini_copy();
-        if (!ask_more_disk_space()) {
-            log_line("Couldn't write WIN.INI");
-            give_up_on_disk_space();
-            return 0;
-        }
+    if (!write_win_ini_keys()) {
+        give_up_on_disk_space();
+        return 0;
     }
     reg_update_string(HKEY_LOCAL_MACHINE, client_registry_key, "AppPath", setup.target_dir);
     reg_update_string(HKEY_CURRENT_USER, client_registry_key, "AppPath", setup.target_dir);

@@ -67,37 +67,50 @@ char* read_whole(const char* path, DWORD& length)
     return text;
 }
 
-// Whether WIN.INI holds every entry of the copy but the client's keys. A WIN.INI that cannot be
-// read is taken as whole: the copy is not put over a file this run cannot see.
-bool keeps_copy_entries(const win_ini_paths& paths, const char* copy_text, DWORD copy_length)
+constexpr std::string_view client_keys[] = {"Installed", "AppPath"};
+
+// How WIN.INI stands against the copy, but for the client's keys.
+enum class win_ini_state { whole, cut, changed };
+
+// A WIN.INI that cannot be read is taken as whole: the copy is not put over a file this run
+// cannot see.
+win_ini_state compare_with_copy(const win_ini_paths& paths, std::string_view copy)
 {
     DWORD length = 0;
     char* current = read_whole(paths.win_ini, length);
-    if (!current) return GetFileAttributesA(paths.win_ini) != INVALID_FILE_ATTRIBUTES;
-    static constexpr std::string_view client_keys[] = {"Installed", "AppPath"};
-    const bool whole = ini_keeps_entries({copy_text, copy_length}, {current, length}, "ZOVE", client_keys);
+    if (!current)
+        return GetFileAttributesA(paths.win_ini) != INVALID_FILE_ATTRIBUTES ? win_ini_state::whole : win_ini_state::cut;
+    const std::string_view text(current, length);
+    const win_ini_state state = ini_keeps_entries(copy, text, "ZOVE", client_keys) ? win_ini_state::whole
+                                : ini_is_cut_form(copy, text, "ZOVE", client_keys) ? win_ini_state::cut
+                                                                                   : win_ini_state::changed;
     free_block(current);
-    return whole;
+    return state;
 }
 
-// Puts the copy in WIN.INI's place when WIN.INI lacks any of its entries, then removes it. The
-// copy is written over WIN.INI where it stands (WIN.INI may be bound where no rename reaches), and
-// stays until WIN.INI reads whole again. False when the copy had to stay.
-bool put_back_if_lacking(const win_ini_paths& paths, bool& was_whole)
+// Puts the copy in WIN.INI's place when WIN.INI is a cut form of it (a write stopped halfway is
+// the only explanation), then removes it. The copy is written over WIN.INI where it stands
+// (WIN.INI may be bound where no rename reaches), and stays until WIN.INI reads whole again. A
+// WIN.INI edited since the copy was made (by another program, however long ago) is left as it
+// is: the copy is stale. False when the copy had to stay.
+bool put_back_if_cut(const win_ini_paths& paths, bool& was_whole)
 {
     was_whole = true;
     DWORD length = 0;
     char* copy_text = read_whole(paths.copy, length);
     if (!copy_text) return DeleteFileA(paths.copy) != 0 || GetFileAttributesA(paths.copy) == INVALID_FILE_ATTRIBUTES;
-    was_whole = keeps_copy_entries(paths, copy_text, length);
-    const bool put_back =
-        was_whole || (CopyFileA(paths.copy, paths.win_ini, FALSE) && keeps_copy_entries(paths, copy_text, length));
+    const std::string_view copy(copy_text, length);
+    const win_ini_state state = compare_with_copy(paths, copy);
+    was_whole = state != win_ini_state::cut;
+    const bool put_back = was_whole || (CopyFileA(paths.copy, paths.win_ini, FALSE) &&
+                                        compare_with_copy(paths, copy) == win_ini_state::whole);
     free_block(copy_text);
     if (!put_back) {
         log_line("Couldn't put back %s from %s", paths.win_ini, paths.copy);
         return false;
     }
     if (!was_whole) log_line("Put back %s from %s", paths.win_ini, paths.copy);
+    if (state == win_ini_state::changed) log_line("%s changed since %s was made: the copy is dropped", paths.win_ini, paths.copy);
     return DeleteFileA(paths.copy) != 0;
 }
 
@@ -129,7 +142,7 @@ bool win_ini_came_through()
     const win_ini_paths paths = paths_in_windows_dir();
     WriteProfileStringA(nullptr, nullptr, nullptr);
     bool was_whole = true;
-    put_back_if_lacking(paths, was_whole);
+    put_back_if_cut(paths, was_whole);
     return was_whole;
 }
 
@@ -138,5 +151,18 @@ void settle_win_ini_copy()
     const win_ini_paths paths = paths_in_windows_dir();
     if (GetFileAttributesA(paths.copy) == INVALID_FILE_ATTRIBUTES) return;
     bool was_whole = true;
-    put_back_if_lacking(paths, was_whole);
+    put_back_if_cut(paths, was_whole);
+}
+
+bool win_ini_holds_client_keys()
+{
+    const win_ini_paths paths = paths_in_windows_dir();
+    DWORD length = 0;
+    char* text = read_whole(paths.win_ini, length);
+    if (!text) return false;
+    const std::string_view current(text, length);
+    const bool holds =
+        ini_holds(current, "ZOVE", "Installed", "US") && ini_holds(current, "ZOVE", "AppPath", setup.target_dir);
+    free_block(text);
+    return holds;
 }

@@ -17,3 +17,8 @@ bool win_ini_came_through();
 // At the start of a run and after a failed write: a copy left behind is written over WIN.INI where
 // WIN.INI lacks an entry of it, and then removed. The copy stays when putting it back fails.
 void settle_win_ini_copy();
+
+// Whether WIN.INI itself (the file, not what the system holds of it) has the client's keys:
+// [ZOVE] "Installed" US and "AppPath" target_dir. A write that found the disk full may have
+// been answered with success.
+bool win_ini_holds_client_keys();

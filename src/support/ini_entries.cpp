@@ -83,3 +83,22 @@ bool ini_keeps_entries(std::string_view earlier, std::string_view current, std::
     }
     return true;
 }
+
+bool ini_is_cut_form(std::string_view earlier, std::string_view current, std::string_view written_section,
+                     std::span<const std::string_view> written_keys)
+{
+    if (current.size() >= earlier.size()) return false;
+    // The line the cut went through is not an entry of the file that was being written.
+    const auto last_line_end = current.find_last_of('\n');
+    current = current.substr(0, last_line_end == std::string_view::npos ? 0 : last_line_end + 1);
+    return ini_keeps_entries(current, earlier, written_section, written_keys);
+}
+
+bool ini_holds(std::string_view text, std::string_view section, std::string_view key, std::string_view value)
+{
+    const ini_entry wanted{section, key, value, true};
+    const std::vector<ini_entry> entries = entries_of(text);
+    return std::any_of(entries.begin(), entries.end(), [&](const ini_entry& entry) {
+        return !entry_before(entry, wanted) && !entry_before(wanted, entry);
+    });
+}

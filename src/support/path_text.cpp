@@ -215,3 +215,64 @@ void ascii_upper_case(char* text)
     for (char* p = text; *p; p += char_length(p))
         if (!lead_at(p)) *p = ascii_upper(*p);
 }
+
+namespace {
+
+// The characters at `a` and `b` (of `length` bytes, a double-byte one whole) are the same, ASCII
+// letters without regard to case.
+bool same_character(const char* a, const char* b, std::size_t length)
+{
+    if (length == 2) return a[0] == b[0] && a[1] == b[1];
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    return upper(*a) == upper(*b);
+}
+
+bool wildcards_match(const char* pattern, const char* name)
+{
+    // The usual two-pointer walk, by characters: on a mismatch the last '*' takes one more.
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name) {
+        const std::size_t length = char_length(name);
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' || (*pattern && char_length(pattern) == length && same_character(pattern, name, length))) {
+            pattern = *pattern == '?' ? pattern + 1 : next_char(pattern);
+            name += length;
+        } else if (star) {
+            pattern = star + 1;
+            resume = next_char(resume);
+            name = resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
+
+}  // namespace
+
+bool long_name_matches(const char* pattern, const char* name)
+{
+    const std::size_t length = std::strlen(pattern);
+    const bool has_dot = std::strchr(name, '.') != nullptr;
+    if (length >= 2 && pattern[length - 2] == '.' && pattern[length - 1] == '*' && !has_dot) {
+        // "NAME.*" takes NAME itself: match the part before ".*".
+        char head[path_capacity];
+        if (length - 2 >= sizeof head) return false;
+        std::memcpy(head, pattern, length - 2);
+        head[length - 2] = '\0';
+        return wildcards_match(head, name);
+    }
+    if (length >= 1 && pattern[length - 1] == '.') {
+        if (has_dot) return false;
+        char head[path_capacity];
+        if (length - 1 >= sizeof head) return false;
+        std::memcpy(head, pattern, length - 1);
+        head[length - 1] = '\0';
+        return wildcards_match(head, name);
+    }
+    return wildcards_match(pattern, name);
+}

@@ -93,3 +93,10 @@ const char* text_tail(const char* text, std::size_t max_bytes);
 // Upper-cases the ASCII letters of single-byte characters; double-byte characters, whose trail
 // bytes may fall in the letters' range, are left alone.
 void ascii_upper_case(char* text);
+
+// Whether a file's long name matches a pattern of '*' (any run of characters) and '?' (any one),
+// ASCII letters without regard to case, as Windows reads the pattern: "*.*" and "NAME.*" also take
+// a name without a dot, and a pattern ending in '.' takes only a name without one. The system's
+// own search also matches the 8.3 short name ("X.TMPL" is "X~1.TMP" there): its matches are
+// held to this one.
+bool long_name_matches(const char* pattern, const char* name);

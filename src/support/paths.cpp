@@ -211,3 +211,12 @@ int write_with_retry(int file, const void* buffer, std::uint16_t count)
     give_up_on_disk_space();
     return 0;
 }
+
+HMODULE load_library_from(const char* path)
+{
+    if (!std::strchr(path, '\\') && !std::strchr(path, ':')) return nullptr;
+    char full[path_capacity];
+    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full) return nullptr;
+    return LoadLibraryA(full);
+}

@@ -4,6 +4,8 @@
 // the OEM set first when the file calls use it; the caller's text is never changed.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 #include "support/path_text.h"
@@ -69,3 +71,11 @@ int write_with_retry(int file, const void* buffer, std::uint16_t count);
 
 // The 34050 box: true for Retry.
 bool ask_more_disk_space();
+
+// The system's answer for a write that found the disk full.
+inline bool disk_full_error(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
+// Loads one of our libraries from the file it names, made a full path first, so that the system
+// never searches for it: a library of the same name in the program's folder, the current folder
+// or on the path would run instead. Null for a bare file name (no folder to take it from).
+HMODULE load_library_from(const char* path);

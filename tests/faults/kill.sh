@@ -33,7 +33,7 @@ trap 'restore_windows; rm -rf "$drive_g/QELK"' EXIT
 # exit status is left in $update_status (137 for a run so ended).
 run_update() {
   update_status=0
-  timeout -s KILL 120 "$QEL_WINE" "$setup_exe" -T "$client_win" -D -C >/dev/null 2>&1 || update_status=$?
+  timeout -s KILL 120 "$QEL_WINE" "$setup_exe" -T "$client_win" -D -C >/dev/null 2>"$1.err" || update_status=$?
   cp "$drive_c/update.log" "$1" 2>/dev/null || : >"$1"
 }
 
@@ -122,7 +122,10 @@ for round in $(seq "$last_round"); do
     rm -rf "$kept_round"
     mkdir -p "$kept_round"
     mv "$work/killed" "$kept_round/client"
-    cp "$work/killed.log" "$work/killed-win.ini" "$work/second.log" "$work/judge.out" "$kept_round/" || true
+    cp "$work/killed.log" "$work/killed-win.ini" "$work/second.log" "$work/second.log.err" "$work/judge.out" \
+      "$kept_round/" || true
+    # What Wine itself said of the second run (a program that ended before its first log line).
+    [ -s "$work/second.log.err" ] && sed 's/^/round '"$round"': the second run said: /' "$work/second.log.err" | head -n 5 >&2
     echo "round $round: the second run ended with status $update_status" >&2
     if cmp -s "$work/killed.log" "$work/second.log"; then
       echo "round $round: the second run wrote no line to the log" >&2

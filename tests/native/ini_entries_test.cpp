@@ -82,4 +82,23 @@ TEST(IniEntries, ManyEntriesInAnyOrder)
     }
 }
 
+// Only a WIN.INI that a stopped write explains gets its copy back: every cut of the copy does, one
+// that another program edited since (an entry added or changed, however short) does not.
+TEST(IniEntries, OnlyACutFormIsTheCopyCutShort)
+{
+    const auto cut_form = [](std::string_view earlier, std::string_view current) {
+        return ini_is_cut_form(earlier, current, "ZOVE", client_keys);
+    };
+    const std::string whole = before;
+    for (std::size_t cut = 0; cut < whole.size(); ++cut)
+        EXPECT_TRUE(cut_form(before, whole.substr(0, cut))) << "cut at " << cut;
+    EXPECT_FALSE(cut_form(before, before)) << "not shorter";
+    // The stopped writer may have written the client's keys anew before the cut.
+    EXPECT_TRUE(cut_form(before, "; written by hand\r\n[windows]\r\nload=clock.exe\r\n[ZOVE]\r\nAppPath=D:\\NEW\r\nIns"));
+    // Edited by someone else: a value changed, an entry added, each in a file shorter than the copy.
+    EXPECT_FALSE(cut_form(before, "[windows]\r\nload=other.exe\r\n"));
+    EXPECT_FALSE(cut_form(before, "[windows]\r\nload=clock.exe\r\n[New]\r\nx=1\r\n"));
+    EXPECT_FALSE(cut_form(before, "[Devices]\r\nPrinter=winspool,LPT2:\r\n"));
+}
+
 }  // namespace

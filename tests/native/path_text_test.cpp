@@ -95,6 +95,25 @@ TEST_F(PathText, ValidatesTargetPaths)
     EXPECT_EQ(is_valid_target_path(nullptr), 0);
 }
 
+TEST_F(PathText, PatternsMatchLongNamesAsWindowsReadsThem)
+{
+    EXPECT_TRUE(long_name_matches("*.TMP", "a.tmp"));
+    EXPECT_FALSE(long_name_matches("*.TMP", "x.tmpl"));
+    EXPECT_FALSE(long_name_matches("*.TMP", "tmp"));
+    EXPECT_TRUE(long_name_matches("*.*", "README"));
+    EXPECT_TRUE(long_name_matches("*.*", "a.b.c"));
+    EXPECT_TRUE(long_name_matches("OLD.*", "OLD"));
+    EXPECT_TRUE(long_name_matches("OLD.*", "old.dll"));
+    EXPECT_FALSE(long_name_matches("OLD.*", "older.dll"));
+    EXPECT_TRUE(long_name_matches("*.", "NOEXT"));
+    EXPECT_FALSE(long_name_matches("*.", "has.ext"));
+    EXPECT_TRUE(long_name_matches("A?C*.LOG", "abcdef.log"));
+    EXPECT_FALSE(long_name_matches("A?C*.LOG", "ac.log"));
+    EXPECT_TRUE(long_name_matches("*a*a*a", "aXaYa"));
+    EXPECT_FALSE(long_name_matches("*a*a*a", "aXaY"));
+    EXPECT_TRUE(long_name_matches("SETUP.EXE", "setup.exe"));
+}
+
 TEST_F(PathText, RoundsStrictlyAboveTheSize)
 {
     EXPECT_EQ(round_up_to_unit(0, 512), 512u);
@@ -160,6 +179,15 @@ TEST_F(PathTextCp932, LeadByteAtTheEndIsOneCharacter)
 }
 
 }  // namespace
+
+TEST_F(PathTextCp932, PatternsTakeDoubleByteCharactersWhole)
+{
+    // 0x83 0x61 and 0x83 0x41 are two characters: their trail bytes are no letters to fold.
+    EXPECT_FALSE(long_name_matches("\x83\x61*", "\x83\x41.txt"));
+    EXPECT_TRUE(long_name_matches("\x83\x61*", "\x83\x61.txt"));
+    EXPECT_TRUE(long_name_matches("?.TXT", "\x83\x41.txt")) << "one character, two bytes";
+    EXPECT_FALSE(long_name_matches("??.TXT", "\x83\x41.txt"));
+}
 
 TEST_F(PathTextCp932, UpperCaseAndTailsKeepDoubleByteCharactersWhole)
 {

@@ -129,6 +129,26 @@ check "low space: dialog 226" has_line "$work/low.txt" "$low_space"
 check "low space: program started" grep -q 'LOWSPACE.EXE' "$work/L/args.txt"
 check "low space: error cleared, no box" test "$(windows_in "$work/low.txt")" = 1
 
+# A run that fails before it knows the client's folder (a damaged package) asks no restart library
+# and writes no VERSION.INF: a library named inshlp32.dll beside SETUP.EXE or in the current
+# folder is never loaded (it would log its calls), and nothing is written there or in Windows.
+early=$work/EARLY
+mkdir -p "$early/HERE"
+cp "$QEL_BUILD_DIR/src/SETUP.EXE" "$early/SETUP.EXE"
+printf "NOT A PACKAGE" >"$early/BAD.PKG"
+for folder in "$early" "$early/HERE"; do
+  cp "$QEL_BUILD_DIR/tools/peers/restart_probe/restart_all.dll" "$folder/inshlp32.dll"
+  printf '[verdicts]\r\ncheck_reboot_flag=1\r\n' >"$folder/probe.ini"
+done
+cd "$early/HERE"
+robot early.txt press:1 -- "$work_win\\EARLY\\SETUP.EXE" -V -X "$work_win\\EARLY\\BAD.PKG"
+cd "$work"
+check "early failure: the fatal error box" has_line "$work/early.txt" "has occurred, and Setup is unable to continue"
+check "early failure: no library beside SETUP.EXE loaded" test ! -e "$early/probe.log"
+check "early failure: no library in the current folder loaded" test ! -e "$early/HERE/probe.log"
+check "early failure: no VERSION.INF anywhere" \
+  test -z "$(find "$early" "$drive_c/windows" -maxdepth 2 \( -iname version.inf -o -iname qelvers.tmp \))"
+
 # Restart: declined in dialog 218 nothing happens; accepted, Windows restarts and every
 # program of the session ends (the witness is cut short).
 start_window_peer "restart witness" 6 witness.txt

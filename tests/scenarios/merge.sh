@@ -143,6 +143,60 @@ printf '[qel test]\r\nKEEP=this one\r\n[Later]\r\nadded=afterwards\r\n' >"$windo
 update nomerge "$work_win\\QEL"
 check "whole WIN.INI beside a copy: the later entry stays" has_line "$windows/win.ini" "added=afterwards"
 check "whole WIN.INI beside a copy: no copy left" test -z "$(find "$windows" -maxdepth 1 -iname 'qelwin.*')"
+# A copy left long ago beside a WIN.INI that another program has edited since (shorter, yet not a
+# cut form of the copy): the edits stay, and the stale copy goes.
+printf '[Qel Test]\r\nkeep=this one\r\nold=value\r\n[windows]\r\nload=\r\n' >"$windows/QELWIN.BAK"
+printf '[Qel Test]\r\nkeep=this one\r\nold=edited\r\n' >"$windows/win.ini"
+update nomerge "$work_win\\QEL"
+check "edited WIN.INI beside an old copy: the edit stays" has_line "$windows/win.ini" "old=edited"
+check "edited WIN.INI beside an old copy: not put back" lacks_line "$windows/win.ini" "old=value"
+check "edited WIN.INI beside an old copy: the copy is dropped" test -z "$(find "$windows" -maxdepth 1 -iname 'qelwin.*')"
+check "edited WIN.INI beside an old copy: logged" has_line "$work/QEL/update.log" "the copy is dropped"
+
+# Once the records are in, a WIN.INI that cannot take the client's keys takes nothing back: the
+# client stays wholly updated. A WIN.INI that cannot be written for another reason than space (on
+# a read-only mount) gets no question about disk space; the failure is logged and the update
+# stands.
+new_version_in() { test "$(body "$1/IDB/MAIN.IDX" 0x14000006)" = 000201 && cmp -s "$work/src/readme.txt" "$1/README.TXT"; }
+client "$work/QEL"
+cp "$work/win.ini.saved" "$windows/win.ini"
+if mount --bind "$windows/win.ini" "$windows/win.ini" 2>/dev/null; then
+  mount -o remount,bind,ro "$windows/win.ini"
+  robot readonly.txt -- "$work_win\\nomerge.exe" -T "$work_win\\QEL"
+  while mountpoint -q "$windows/win.ini"; do umount "$windows/win.ini"; done
+  check "read-only WIN.INI: no question" test "$(windows_in "$work/readonly.txt")" = 0
+  check "read-only WIN.INI: logged" has_line "$work/QEL/update.log" "Couldn't write WIN.INI (error"
+  check "read-only WIN.INI: the update stands" new_version_in "$work/QEL"
+  check "read-only WIN.INI: nothing taken back" lacks_line "$work/QEL/update.log" "Cleaning up"
+  check "read-only WIN.INI: the registry names the client" \
+    has_line <(wine reg query "HKLM\\$client_key" /v AppPath 2>/dev/null) "$work_win\\QEL"
+else
+  echo "skip: no bind mount (read-only WIN.INI)"
+fi
+# WIN.INI on a full disk (bound onto F:, one page of it full): the question comes; after Cancel
+# the client is still wholly updated, and a run of the same package once there is room writes
+# the keys.
+if [ -d "$drive_f" ] && mountpoint -q "$drive_f"; then
+  client "$work/QEL"
+  { printf '[windows]\r\nload=\r\n;'; head -c 8192 /dev/zero | tr '\0' x; } | head -c 4094 >"$drive_f/WIN.INI"
+  printf '\r\n' >>"$drive_f/WIN.INI"
+  mount --bind "$drive_f/WIN.INI" "$windows/win.ini"
+  head -c $(( $(df --output=avail -B1 "$drive_f" | tail -n 1) )) /dev/zero >"$drive_f/filler" 2>/dev/null || true
+  robot winini_full.txt press:2 -- "$work_win\\nomerge.exe" -T "$work_win\\QEL"
+  check "WIN.INI on a full disk: the question came" grep -qi 'disk space' "$work/winini_full.txt"
+  check "WIN.INI on a full disk, Cancel: logged" has_line "$work/QEL/update.log" "Couldn't write WIN.INI"
+  check "WIN.INI on a full disk, Cancel: the client wholly updated" new_version_in "$work/QEL"
+  check "WIN.INI on a full disk, Cancel: nothing taken back" lacks_line "$work/QEL/update.log" "Cleaning up"
+  rm -f "$drive_f/filler"
+  update nomerge "$work_win\\QEL"
+  check "WIN.INI on a full disk, run again with room: succeeded" succeeded nomerge
+  check "WIN.INI on a full disk, run again with room: the keys written" has_line "$windows/win.ini" "AppPath=$work_win\\QEL"
+  while mountpoint -q "$windows/win.ini"; do umount "$windows/win.ini"; done
+  rm -f "$drive_f/WIN.INI"
+  cp "$work/win.ini.saved" "$windows/win.ini"
+else
+  echo "skip: no small drive F: (WIN.INI on a full disk)"
+fi
 cp "$work/win.ini.saved" "$windows/win.ini"
 
 # A MERGE.DB that holds no records (a text file reads as an empty database): nothing copied,
@@ -190,11 +244,12 @@ check "short form: still short, records in" \
 check "short form: one live copy each" "$qeldb" verify "$main"
 
 # Databases merged in place from the package (lists A and B), never installed; a "move" rule
-# of the preparation carried out after the records are in.
+# of the preparation, which takes only the client's own files (already where it puts them):
+# the folder SETUP.EXE starts in gives nothing to the client.
 db "$work/src/a.db" 0x03000001:0a 0x03000002:$(bytes 500)
 db "$work/src/b.db" 0x03000003:0b
 mkdir -p "$work/OLDDATA"
-echo "moved data" >"$work/OLDDATA/KEEP.DAT"
+echo "not the client's" >"$work/OLDDATA/KEEP.DAT"
 pack inplace '[merge_list_a]\nidb\\a.db\n[merge_list_b]\nidb\\b.db\n[rename_list]\nOLDDATA\\*.DAT = move\n' <<EOF
 readme.txt = $work/src/readme.txt
 idb\\a.db = $work/src/a.db
@@ -202,13 +257,17 @@ idb\\b.db = $work/src/b.db
 EOF
 check "in place: stored raw" has_line <("$qelpack" list "$work/inplace.exe") "merged in place"
 client "$work/QEL"
+mkdir -p "$work/QEL/OLDDATA"
+echo "the client's" >"$work/QEL/OLDDATA/OWN.DAT"
 update inplace "$work_win\\QEL"
 check "in place: succeeded" succeeded inplace
 check "in place: the records of both lists" \
   test "$(body "$main" 0x03000001)" = 0a -a "$(body "$main" 0x03000002)" = "$(bytes 500)" -a "$(body "$main" 0x03000003)" = 0b
 check "in place: not installed as files" test -z "$(find "$work/QEL/IDB" -iname '?.db')"
-check "deferred move: made and logged" \
-  test -f "$work/QEL/OLDDATA/KEEP.DAT" -a ! -e "$work/OLDDATA/KEEP.DAT" -a -n "$(grep -F 'Moved ' "$work/QEL/update.log")"
+check "move rule: the current folder's file stays there" \
+  test -f "$work/OLDDATA/KEEP.DAT" -a ! -e "$work/QEL/OLDDATA/KEEP.DAT"
+check "move rule: the client's file stays where it is, nothing to move" \
+  test "$(cat "$work/QEL/OLDDATA/OWN.DAT")" = "the client's" -a -z "$(grep -F -e 'Moved ' -e "Couldn't move" "$work/QEL/update.log")"
 
 # On Windows NT no help lines and no uninstall entry.
 printf ':Base windows.hlp\r\n' >"$contents"

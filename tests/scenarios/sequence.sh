@@ -37,9 +37,16 @@ invalid='"You'\''ve entered a directory name that is not valid.\n\nPlease check 
 confirm_exit='control 407 Button'
 done_box='"Qelmora has been updated!"'
 
-# Interactive: found through the registry, Update, the closing dialog.
+# Interactive: found through the registry, Update, the closing dialog. The rename rule
+# (OLDNOTES.TXT = NOTES.OLD) renames the client's file, not the one of that name in the folder
+# SETUP.EXE is started from.
 fresh_client "$work/QEL" "$work_win\\QEL"
+echo "not the client's" >"$work/OLDNOTES.TXT"
 robot interactive.txt pass-by:1001 press:401 press:408 -- "$setup_exe"
+check "interactive: the rename rule took the client's file" \
+  test -f "$work/QEL/NOTES.OLD" -a ! -e "$work/QEL/OLDNOTES.TXT"
+check "interactive: the current folder's file of that name stays" \
+  test "$(cat "$work/OLDNOTES.TXT" 2>/dev/null)" = "not the client's"
 check "interactive: welcome, then the closing dialog" in_order "$work/interactive.txt" "$welcome" "$done_box"
 check "interactive: the members are in place" updated "$work/QEL"
 check "interactive: the deletion list ran" test ! -e "$work/QEL/SESSION.TMP"

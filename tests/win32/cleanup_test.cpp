@@ -1,6 +1,6 @@
 // The rename pass, the clean-up after a failed install and the deletion lists, on folders of D:.
-// The preparation runs before merge_db_dir is known, so rename sources are searched relative to
-// the current directory: each test's "src" folder.
+// Rename sources are searched in target_dir; the current directory, each test's "src" folder,
+// holds files of the same names that must stay where they are.
 #include "install/cleanup.h"
 
 #include <algorithm>
@@ -16,8 +16,8 @@ protected:
     void SetUp() override
     {
         InstallFixture::SetUp();
-        make_file("src\\DATA\\KEEP.TXT", "keep");
-        make_file("target\\DATA\\", "");
+        make_file("target\\DATA\\KEEP.TXT", "keep");
+        make_file("src\\DATA\\KEEP.TXT", "not the client's");
         SetCurrentDirectoryA(path("src").c_str());
         std::strcpy(setup.target_dir, path("target").c_str());
     }
@@ -25,49 +25,61 @@ protected:
 
 TEST_F(Cleanup, PreparationMakesFoldersAndRenamesOverAnOldCopy)
 {
-    make_file("src\\DATA\\A.OLD", "new");
+    make_file("target\\DATA\\A.OLD", "new");
     make_file("target\\DATA\\A.BAK", "old");
+    make_file("src\\DATA\\A.OLD", "not the client's");
     append_name(setup.prepare_dir_list, "NEW\\SUB");
     append_pair(setup.rename_list, "DATA\\*.TXT", "");  // preserved: not searched
     append_pair(setup.rename_list, "DATA\\*.OLD", "*.BAK");
     prepare_destination();
-    EXPECT_EQ(logged(), (strings{"Preparing dest dir", "Rename: DATA\\A.OLD -> " + path("target\\DATA\\A.BAK")}));
+    EXPECT_EQ(logged(), (strings{"Preparing dest dir",
+                                 "Rename: " + path("target\\DATA\\A.OLD") + " -> " + path("target\\DATA\\A.BAK")}));
     EXPECT_EQ(content("target\\DATA\\A.BAK"), "new");
-    EXPECT_FALSE(exists("src\\DATA\\A.OLD"));
-    EXPECT_EQ(content("src\\DATA\\KEEP.TXT"), "keep");
+    EXPECT_FALSE(exists("target\\DATA\\A.OLD"));
+    EXPECT_EQ(content("target\\DATA\\KEEP.TXT"), "keep");
     EXPECT_TRUE(exists("target\\NEW\\SUB"));
+    // The folder the program was started from is not the client's: its file of that name stays.
+    EXPECT_EQ(content("src\\DATA\\A.OLD"), "not the client's");
 }
 
 TEST_F(Cleanup, FixedNameLeavesTheLastMatch)
 {
-    for (const char* name : {"1", "2", "3"}) make_file(std::string("src\\DATA\\") + name + ".LOG", name);
+    for (const char* name : {"1", "2", "3"}) make_file(std::string("target\\DATA\\") + name + ".LOG", name);
+    make_file("src\\DATA\\4.LOG", "4");
     append_pair(setup.rename_list, "DATA\\*.LOG", "LAST.LOG");
     apply_rename_rules();
     const strings lines = logged();
     ASSERT_EQ(lines.size(), 3u);
-    // The search's own order decides which match is last: "Rename: DATA\<n>.LOG -> ...".
-    ASSERT_EQ(lines[2], "Rename: DATA\\" + lines[2].substr(13, 5) + " -> " + path("target\\DATA\\LAST.LOG"));
-    EXPECT_EQ(content("target\\DATA\\LAST.LOG"), lines[2].substr(13, 1));
-    for (const char* name : {"1", "2", "3"}) EXPECT_FALSE(exists(std::string("src\\DATA\\") + name + ".LOG"));
+    // The search's own order decides which match is last: "Rename: <target>\DATA\<n>.LOG -> ...".
+    const std::string prefix = "Rename: " + path("target\\DATA\\");
+    ASSERT_EQ(lines[2].substr(0, prefix.size()), prefix);
+    const std::string last = lines[2].substr(prefix.size(), 1);
+    EXPECT_EQ(lines[2], prefix + last + ".LOG -> " + path("target\\DATA\\LAST.LOG"));
+    EXPECT_EQ(content("target\\DATA\\LAST.LOG"), last);
+    for (const char* name : {"1", "2", "3"}) EXPECT_FALSE(exists(std::string("target\\DATA\\") + name + ".LOG"));
+    EXPECT_TRUE(exists("src\\DATA\\4.LOG"));
 }
 
 TEST_F(Cleanup, SubfolderBecomesAnEntryOfTheSamePass)
 {
-    make_file("src\\DATA\\SUB\\Y.DAT", "y");
+    make_file("target\\DATA\\SUB\\Y.DAT", "y");
+    make_file("src\\DATA\\OTHER\\Z.DAT", "z");
     append_pair(setup.rename_list, "DATA\\*.*", "*.BAK");
     apply_rename_rules();
-    ASSERT_EQ(setup.rename_list.count, 2);
+    ASSERT_EQ(setup.rename_list.count, 2) << "the current directory's subfolders are not the client's";
     EXPECT_STREQ(setup.rename_list.first[1], "DATA\\SUB\\*.*");
     EXPECT_STREQ(setup.rename_list.second[1], "*.BAK");
     EXPECT_EQ(content("target\\DATA\\KEEP.BAK"), "keep");
     EXPECT_EQ(content("target\\DATA\\SUB\\Y.BAK"), "y");
     EXPECT_EQ(logged().size(), 2u);
+    EXPECT_TRUE(exists("src\\DATA\\KEEP.TXT") && exists("src\\DATA\\OTHER\\Z.DAT"));
 }
 
 TEST_F(Cleanup, MoveRuleOnlyKeepsDeferredMoves)
 {
-    make_file("src\\DATA\\M.DAT", "m");
-    make_file("src\\DATA\\N.DAT", "n");
+    make_file("target\\DATA\\M.DAT", "m");
+    make_file("target\\DATA\\N.DAT", "n");
+    make_file("src\\DATA\\O.DAT", "o");
     append_pair(setup.rename_list, "DATA\\*.DAT", "move");
     apply_rename_rules();
     EXPECT_EQ(setup.deferred_move_count, 2);
@@ -76,9 +88,9 @@ TEST_F(Cleanup, MoveRuleOnlyKeepsDeferredMoves)
         records.push_back(std::string(move->source) + ">" + move->destination + " " + std::to_string(move->move_flag));
     std::sort(records.begin(), records.end());
     // Kept with the full path, as the current directory changes before the moves are made.
-    EXPECT_EQ(records, (strings{path("src\\DATA\\M.DAT") + ">" + path("target\\DATA\\M.DAT") + " 1",
-                                path("src\\DATA\\N.DAT") + ">" + path("target\\DATA\\N.DAT") + " 1"}));
-    EXPECT_TRUE(exists("src\\DATA\\M.DAT") && exists("src\\DATA\\N.DAT"));
+    EXPECT_EQ(records, (strings{path("target\\DATA\\M.DAT") + ">" + path("target\\DATA\\M.DAT") + " 1",
+                                path("target\\DATA\\N.DAT") + ">" + path("target\\DATA\\N.DAT") + " 1"}));
+    EXPECT_TRUE(exists("target\\DATA\\M.DAT") && exists("target\\DATA\\N.DAT"));
     EXPECT_TRUE(logged().empty());
 }
 
@@ -117,6 +129,17 @@ TEST_F(Cleanup, DeletionListsTakeOnlyTheirFoldersMatches)
                               "Deleted file " + path("target\\OLD.DLL")}));
     EXPECT_FALSE(exists("win\\X.TMP") || exists("win\\Y.TMP") || exists("target\\OLD.DLL"));
     EXPECT_TRUE(exists("win\\Z.TXT") && exists("win\\SUB\\W.TMP"));
+}
+
+// A pattern takes long names only: X.TMPL, whose 8.3 short name ends in .TMP, stays.
+TEST_F(Cleanup, DeletionPatternsMatchTheLongNameOnly)
+{
+    for (const char* name : {"target\\x.tmpl", "target\\a.tmp", "target\\b.tm"}) make_file(name, "x");
+    append_name(setup.target_dir_deletions, "*.TMP");
+    delete_listed_files();
+    EXPECT_EQ(logged(), (strings{"Deleted file " + path("target\\a.tmp")}));
+    EXPECT_FALSE(exists("target\\a.tmp"));
+    EXPECT_TRUE(exists("target\\x.tmpl") && exists("target\\b.tm"));
 }
 
 // The folders, rename rules and deletion lists come from the package: any of them that would
