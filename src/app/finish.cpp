@@ -114,10 +114,9 @@ void show_closing_dialogs()
             run_dialog(DLG_UPDATED, nullptr);
         } else {
             char line[path_capacity + 64];
-            const int length =
-                format_text(line, sizeof line, "We successfully updated QEL in path %s\n", setup.given_target_dir);
+            format_text(line, sizeof line, "We successfully updated QEL in path %s\n", setup.given_target_dir);
             DWORD written = 0;
-            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, static_cast<DWORD>(length), &written, nullptr);
+            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
         }
     }
     if (setup.restart_windows && run_dialog(DLG_RESTART, nullptr) != BTN_OK) setup.restart_windows = 0;

@@ -34,13 +34,16 @@ int register_uninstall_entry()
     return 1;
 }
 
-int register_help_contents()
+int register_help_contents(const char* windows_dir)
 {
+    char windows[path_capacity];
+    if (!windows_dir) {
+        const UINT length = GetWindowsDirectoryA(windows, path_capacity);
+        if (length == 0 || length >= path_capacity) return 0;
+        windows_dir = windows;
+    }
     char path[path_capacity];
-    const UINT length = GetWindowsDirectoryA(path, path_capacity);
-    if (length == 0 || length >= path_capacity) return 0;
-    if (format_text(path + length, path_capacity - length, "\\Help\\Windows.cnt") >= int(path_capacity - length))
-        return 0;
+    if (format_text(path, sizeof path, "%s\\Help\\Windows.cnt", windows_dir) >= path_capacity) return 0;
     const std::uint32_t size = file_size_of(path);
     if (size == 0) return 0;
     const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,

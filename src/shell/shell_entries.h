@@ -7,9 +7,10 @@
 int register_uninstall_entry();
 
 // Appends the client's three lines to the Windows directory's Help\Windows.cnt unless it already
-// names "qel95f.cnt" (compared with case). A missing or empty contents file is left alone. 1 when
-// the file was examined.
-int register_help_contents();
+// names "qel95f.cnt" (compared with case). A missing or empty contents file is left alone, and
+// so is any file when the path does not fit. 1 when the file was examined. The Windows directory
+// is the system's unless one is given.
+int register_help_contents(const char* windows_dir = nullptr);
 
 // Where the help lines go, and what they are.
 constexpr const char* help_contents_marker = "qel95f.cnt";

@@ -10,25 +10,37 @@ namespace {
 // Widths and precisions stop growing here: far past any buffer, and no overflow on long digit runs.
 constexpr std::size_t number_limit = 0x7FFFFFFF;
 
-// Appends to the caller's buffer and quietly drops whatever does not fit before the NUL.
+// Appends to the caller's buffer and drops whatever does not fit before the NUL, counting all
+// that the whole text needs.
 struct output {
     char* out;
     std::size_t room;  // characters still free, the NUL's byte not counted
     std::size_t written;
+    std::size_t needed = 0;  // saturates at INT_MAX
 
+    void count(std::size_t length) { needed = length > INT_MAX - needed ? INT_MAX : needed + length; }
     void put(char c)
     {
+        count(1);
         if (room == 0) return;
         out[written++] = c;
         --room;
     }
-    void repeat(char c, std::size_t count)
+    void repeat(char c, std::size_t count_of)
     {
-        for (; count > 0 && room > 0; --count) put(c);
+        count(count_of);
+        for (; count_of > 0 && room > 0; --count_of) {
+            out[written++] = c;
+            --room;
+        }
     }
     void text(const char* begin, std::size_t length)
     {
-        for (std::size_t i = 0; i < length && room > 0; ++i) put(begin[i]);
+        count(length);
+        for (std::size_t i = 0; i < length && room > 0; ++i) {
+            out[written++] = begin[i];
+            --room;
+        }
     }
 };
 
@@ -132,7 +144,7 @@ int expand(char* out, std::size_t capacity, const char* format, std::va_list& ar
     output o{out, usable, 0};
 
     const char* p = format;
-    while (*p && o.room > 0) {
+    while (*p) {
         if (*p != '%') {
             o.put(*p++);
             continue;
@@ -176,7 +188,7 @@ int expand(char* out, std::size_t capacity, const char* format, std::va_list& ar
         }
     }
     out[o.written] = '\0';
-    return static_cast<int>(o.written);
+    return static_cast<int>(o.needed);
 }
 
 // The escaped form of one byte, without its NUL; returns its length (1 to 4).

@@ -10,8 +10,9 @@
 // formatter it knows the prefix ll for 64-bit numbers (%llu %lld %llx ...), so that free disk space
 // above 4 GiB is logged in full. A conversion letter it does not know is copied as it stands (as
 // the Windows formatter does); %s with a null pointer gives "(null)". Never writes more than
-// capacity bytes: at most capacity - 1 characters and a NUL, cutting longer text. Returns the
-// number of characters written; -1 only for a null format or a capacity of 0.
+// capacity bytes: at most capacity - 1 characters and a NUL, cutting longer text. Returns, as
+// snprintf does, the length of the whole text, written or not: capacity or more means that it
+// was cut. -1 only for a null format or a capacity of 0.
 //
 // The details, as this formatter settles them:
 //  - A conversion is '%', any number of flags from "-0#", decimal width digits, optionally '.' and
@@ -35,7 +36,7 @@
 //    NUL-terminated within them. 'h', 'l' and 'll' are accepted on %s and %c and change nothing: only
 //    narrow text is supported. Strings and characters are padded with blanks, never zeros.
 //  - Width and precision saturate at a large value instead of overflowing; the output is cut at
-//    the capacity in any case. The count returned is at most INT_MAX.
+//    the capacity in any case. The length returned is at most INT_MAX.
 //  - `out` must hold capacity bytes; a null `out` is allowed only with capacity 0.
 //
 // The va_list form has a name of its own: with MinGW va_list is char*, so an overload would

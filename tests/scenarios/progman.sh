@@ -107,6 +107,30 @@ stop_peers
 check "no PROGMAN window: logged" has_line "$log" "Couldn't find PM window"
 check "no PROGMAN window: the commands still sent" test "$(commands nowindow.txt | wc -l)" = 3
 
+# A command holds 255 characters: an AddItem one character longer is not sent cut short (without
+# its closing bracket) but counts as failed; one character shorter goes whole. The program's path
+# is the client's folder and "\TOOL.EXE"; "[AddItem(" ",My Tool)]" add 19.
+long_client_run() {  # NAME FOLDER-LENGTH: an update of a copy of APP whose folder has that length
+  local name=$1 folder
+  folder=$(printf "%0$(($2 - ${#work_win} - 1))d" 0 | tr 0 L)
+  rm -rf "${work:?}/$folder"
+  cp -r "$work/APP" "$work/$folder"
+  rm -f "$work/$folder/update.log"
+  start_peer "$name.txt"
+  wine "$work_win\\SETUP.EXE" -T "$work_win\\$folder" >"$work/$name.out" 2>/dev/null || true
+  stop_peers
+  long_log=$work/$folder/update.log
+  long_program="$work_win\\$folder\\TOOL.EXE"
+}
+long_client_run too_long $((256 - 19 - 9))
+check "AddItem one character too long: counted failed" has_line "$long_log" "AddItem failed"
+check "AddItem one character too long: not sent" test -z "$(commands too_long.txt | grep AddItem)"
+check "AddItem one character too long: the others sent" test "$(commands too_long.txt | wc -l)" = 2
+long_client_run just_fits $((255 - 19 - 9))
+check "AddItem of 255 characters: sent whole" \
+  test "$(commands just_fits.txt | grep AddItem)" = "execute [AddItem($long_program,My Tool)]"
+check "AddItem of 255 characters: no failure" lacks_line "$long_log" " failed"
+
 # A server that never acknowledges: one bounded wait, the rest fail at once, the run ends.
 start_peer silent.txt silent
 start=$(date +%s)

@@ -171,4 +171,36 @@ TEST_F(ShellEntries, UninstallEntryOnlyWithTheRemover)
     EXPECT_EQ(uninstall_value("UninstallString"), path("CLIENT\\RM_QEL.EXE"));
 }
 
+// A folder under the test's own whose full path has exactly `length` characters (relative name).
+std::string folder_of_length(const std::string& base, std::size_t length)
+{
+    std::size_t left = length - base.size() - 1;
+    std::string relative;
+    for (; left > 101; left -= 101) relative += std::string(100, 'd') + "\\";
+    return relative + std::string(left, 'e');
+}
+
+// Paths one character past 259 are refused, not cut to the name of another file.
+TEST_F(ShellEntries, PathsOneCharacterTooLongAreNotCut)
+{
+    // target_dir\RM_QEL.EXE would be 260 characters; a file stands at its cut name.
+    const std::string client = folder_of_length(base, 260 - 11);
+    ASSERT_EQ(path(client).size(), 249u);
+    make_file(client + "\\RM_QEL.EX", "not the remover");
+    std::strcpy(setup.target_dir, path(client).c_str());
+    EXPECT_EQ(register_uninstall_entry(), 0);
+    EXPECT_EQ(uninstall_value("UninstallString"), "(none)");
+
+    // WINDOWS\Help\Windows.cnt would be 260 characters; a contents file stands at its cut name.
+    const std::string windows = folder_of_length(base, 260 - 17);
+    make_file(windows + "\\Help\\Windows.cn", ":Base windows.hlp\r\n");
+    EXPECT_EQ(register_help_contents(path(windows).c_str()), 0);
+    EXPECT_EQ(content(windows + "\\Help\\Windows.cn"), ":Base windows.hlp\r\n");
+    // One character shorter, the path fits and the lines go in.
+    const std::string fitting = folder_of_length(base, 259 - 17);
+    make_file(fitting + "\\Help\\Windows.cnt", ":Base windows.hlp\r\n");
+    EXPECT_EQ(register_help_contents(path(fitting).c_str()), 1);
+    EXPECT_EQ(content(fitting + "\\Help\\Windows.cnt"), ":Base windows.hlp\r\n" + help_lines);
+}
+
 }  // namespace
