@@ -17,11 +17,13 @@ struct key_closer {
 LONG create_key(HKEY root, const char* subkey, HKEY* key)
 {
     DWORD disposition = 0;
-    return RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key,
+    return RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, key,
                            &disposition);
 }
 
 }  // namespace
+
+open_key_call open_registry_key = RegOpenKeyExA;
 
 LONG reg_find_value(HKEY key, const char* value, char* buffer, DWORD capacity)
 {
@@ -60,11 +62,11 @@ LONG reg_write_string(HKEY root, const char* subkey, const char* value, const ch
 {
     if (!root) return ERROR_FILE_NOT_FOUND;
     key_closer key{};
-    LONG opened = RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &key.key);
+    LONG opened = open_registry_key(root, subkey, 0, KEY_SET_VALUE, &key.key);
     if (opened == ERROR_FILE_NOT_FOUND) {
         key_closer created{};
         if (create_key(root, subkey, &created.key) != ERROR_SUCCESS) return 1;
-        if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &key.key) != ERROR_SUCCESS) return 1;
+        if (open_registry_key(root, subkey, 0, KEY_SET_VALUE, &key.key) != ERROR_SUCCESS) return 1;
     } else if (opened != ERROR_SUCCESS) {
         return opened;
     }
@@ -76,7 +78,9 @@ LONG reg_read_string(HKEY root, const char* subkey, const char* value, char* buf
 {
     if (!root) return ERROR_FILE_NOT_FOUND;
     key_closer key{};
-    LONG opened = RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &key.key);
+    // Only the right to read: a user who may not write the key (NT's HKEY_LOCAL_MACHINE without
+    // administrator rights) still reads it.
+    LONG opened = open_registry_key(root, subkey, 0, KEY_READ, &key.key);
     if (opened == ERROR_FILE_NOT_FOUND) {
         if (!create) return ERROR_FILE_NOT_FOUND;
         if (create_key(root, subkey, &key.key) != ERROR_SUCCESS) return 1;

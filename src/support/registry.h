@@ -17,3 +17,9 @@ LONG reg_write_string(HKEY root, const char* subkey, const char* value, const ch
 LONG reg_update_string(HKEY root, const char* subkey, const char* value, const char* text);
 // Finds a value by listing the key's values (names compared without regard to case).
 LONG reg_find_value(HKEY key, const char* value, char* buffer, DWORD capacity);
+
+// The call that opens a key (RegOpenKeyExA), each with only the rights it needs: reading asks for
+// KEY_READ, writing for KEY_SET_VALUE. A test puts in one that refuses the rights to write, as
+// Windows NT does on HKEY_LOCAL_MACHINE for a user who is no administrator.
+using open_key_call = LONG(APIENTRY*)(HKEY root, LPCSTR subkey, DWORD options, REGSAM rights, PHKEY key);
+extern open_key_call open_registry_key;

@@ -57,6 +57,24 @@ protected:
     }
 };
 
+// Refuses every right to write, as Windows NT does on HKEY_LOCAL_MACHINE for a user who is no
+// administrator.
+LONG APIENTRY open_without_write(HKEY root, LPCSTR subkey, DWORD options, REGSAM rights, PHKEY key)
+{
+    if (rights & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | WRITE_DAC | WRITE_OWNER | DELETE))
+        return ERROR_ACCESS_DENIED;
+    return RegOpenKeyExA(root, subkey, options, rights, key);
+}
+
+TEST_F(Registry, AKeyThatMayOnlyBeReadIsRead)
+{
+    set_raw("Build", REG_SZ, " 1712.3", 8);
+    open_registry_key = open_without_write;
+    EXPECT_EQ(read("Build"), " 1712.3");
+    EXPECT_EQ(read("build"), " 1712.3");
+    open_registry_key = RegOpenKeyExA;
+}
+
 TEST_F(Registry, ReadingWithAndWithoutCreating)
 {
     char buffer[path_capacity] = "C:\\DEFAULT";
