@@ -53,13 +53,35 @@ LRESULT execute(HWND window, LPARAM command_block)
     return 0;
 }
 
+struct initiate {
+    HWND client;
+    LPARAM atoms;
+    int unanswered;
+};
+
+// The initiate to one top-level window, as a broadcast would send it, but bounded: a window that
+// hangs (or never returns from the message) costs dde_initiate_timeout_ms, not the whole setup.
+BOOL CALLBACK initiate_with(HWND window, LPARAM context)
+{
+    auto& call = *reinterpret_cast<initiate*>(context);
+    if (window == call.client) return TRUE;
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutA(window, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(call.client), call.atoms,
+                             SMTO_NORMAL | SMTO_ABORTIFHUNG, dde_initiate_timeout_ms, &answer))
+        ++call.unanswered;
+    return TRUE;
+}
+
 LRESULT CALLBACK dde_client_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case WM_CREATE: {
         const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lparam);
-        SendMessageA(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(window),
-                     reinterpret_cast<LPARAM>(create->lpCreateParams));
+        initiate call{window, reinterpret_cast<LPARAM>(create->lpCreateParams), 0};
+        EnumWindows(initiate_with, reinterpret_cast<LPARAM>(&call));
+        if (call.unanswered)
+            log_line("%d window(s) did not answer the DDE initiate in %lu ms", call.unanswered,
+                     static_cast<unsigned long>(dde_initiate_timeout_ms));
         return partner_of(window) ? 0 : -1;
     }
     case WM_DDE_ACK: {

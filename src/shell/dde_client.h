@@ -12,6 +12,10 @@ constexpr const char* dde_client_class_name = "DDEClient";
 // given up: the commands after it fail at once.
 constexpr DWORD dde_ack_timeout_ms = 10000;
 
+// How long the initiate waits for each top-level window: one that hangs, or never returns from
+// the message, is passed by after this.
+constexpr DWORD dde_initiate_timeout_ms = 3000;
+
 std::uint16_t register_dde_client();
 int unregister_dde_client();
 

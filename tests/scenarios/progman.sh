@@ -131,6 +131,18 @@ check "AddItem of 255 characters: sent whole" \
   test "$(commands just_fits.txt | grep AddItem)" = "execute [AddItem($long_program,My Tool)]"
 check "AddItem of 255 characters: no failure" lacks_line "$long_log" " failed"
 
+# A window that never returns from the initiate (a hung program) costs one bounded wait: the run
+# ends, Wine's own server still gets the commands, and the log says so.
+start_peer hang.txt hang no-window
+start=$(date +%s)
+update hang
+elapsed=$(( $(date +%s) - start ))
+stop_peers
+check "hung window: it got the initiate" has_line "$work/hang.txt" "hanging"
+check "hung window: the run ends (took ${elapsed}s)" succeeded hang
+check "hung window: logged" has_line "$log" "did not answer the DDE initiate in 3000 ms"
+check "hung window: within the bound" test "$elapsed" -lt 30
+
 # A server that never acknowledges: one bounded wait, the rest fail at once, the run ends.
 start_peer silent.txt silent
 start=$(date +%s)

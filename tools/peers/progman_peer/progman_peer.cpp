@@ -1,9 +1,10 @@
-// progman_peer REPORT SECONDS [refuse:COMMAND] [silent] [no-window]
+// progman_peer REPORT SECONDS [refuse:COMMAND] [silent] [no-window] [hang]
 // Stands in for Program Manager: a window of class "PROGMAN" (unless no-window) and a DDE server
 // for service and topic "PROGMAN" that acknowledges every command positively, except a command
-// starting with "[COMMAND(" under refuse:COMMAND (negatively), and none at all under silent.
+// starting with "[COMMAND(" under refuse:COMMAND (negatively), and none at all under silent;
+// under hang it never returns from the initiate while its time lasts (a hung window).
 // REPORT gets one line per event, written as it happens:
-//   ready | initiate | execute <text> (manager enabled 0|1) | terminate | enable 0|1
+//   ready | initiate | hanging | execute <text> (manager enabled 0|1) | terminate | enable 0|1
 // It runs for SECONDS, or until its conversation ends.
 #include <windows.h>
 #include <dde.h>
@@ -18,6 +19,8 @@ namespace {
 const char* report_path;
 std::string refused;  // "[CreateGroup(" and the like; empty: none
 bool silent = false;
+bool hang = false;  // never returns from the initiate (until its time is up)
+DWORD until_ms = 0;
 HWND manager = nullptr;
 bool conversation_over = false;
 
@@ -46,6 +49,12 @@ LRESULT CALLBACK server_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             lstrcmpiA(atom_text(HIWORD(lparam)).c_str(), "PROGMAN") != 0)
             return 0;
         report("initiate");
+        if (hang) {
+            report("hanging");
+            const LONG left = static_cast<LONG>(until_ms - GetTickCount());
+            if (left > 0) Sleep(static_cast<DWORD>(left));
+            return 0;
+        }
         const ATOM application = GlobalAddAtomA("PROGMAN");
         const ATOM topic = GlobalAddAtomA("PROGMAN");
         SendMessageA(client, WM_DDE_ACK, reinterpret_cast<WPARAM>(window), MAKELPARAM(application, topic));
@@ -105,13 +114,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         if (option.rfind("refuse:", 0) == 0) refused = "[" + option.substr(7) + "(";
         else if (option == "silent") silent = true;
         else if (option == "no-window") with_window = false;
+        else if (option == "hang") hang = true;
     }
     if (with_window) manager = make_window("PROGMAN", manager_proc, WS_OVERLAPPEDWINDOW);
     // A hidden top-level window: the broadcast of the initiate reaches it.
     make_window("progman_peer_server", server_proc, WS_OVERLAPPED);
     report("ready");
 
-    const DWORD until = GetTickCount() + seconds * 1000;
+    const DWORD until = until_ms = GetTickCount() + seconds * 1000;
     while (!conversation_over && static_cast<LONG>(until - GetTickCount()) > 0) {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
