@@ -73,6 +73,7 @@ bool merge_embedded_list(const name_list& list, std::uint32_t list_bytes, unsign
         db_release(source);
     }
     drop_pending_records(copy);
+    if (db_lost(main)) stop_with(fatal::main_database);
     db_close(main);
     close_dialog(template_id);
     return !setup.install_cancelled;
@@ -121,8 +122,9 @@ int merge_databases()
     if (source) {
         set_gauge(gauge, GAUGE_SETRANGE, db_record_count(source) + setup.deferred_move_count);
         copy_records(copy, source);
-        if (setup.install_cancelled) return end_stage(0);
     }
+    // A cancel, a full disk given up on, or MAIN.IDX lost as a record went in.
+    if (setup.install_cancelled) return end_stage(db_lost(copy.main) ? fatal::main_database : 0);
     carry_out_deferred_moves(gauge, copy.position);
 
     if (const std::uint16_t error =

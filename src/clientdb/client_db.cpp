@@ -250,6 +250,7 @@ int write_body_at(client_db* db, std::uint64_t offset, const void* data, std::ui
 // stands behind the last whole record. `at` becomes the place of the new record.
 int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
 {
+    if (db->lost) return 0;
     // Where a resynchronisation turned a place down for bytes behind the last whole record,
     // cutting them off (or writing after them) would change how the file reads: such a file
     // takes no more records. The install stops, as when the user gives up on a full disk, and
@@ -270,7 +271,16 @@ int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
     }
     host->close(db->file);
     db->file = host->open(db->path, 1);
-    if (db->file == no_db_file) return 0;
+    if (db->file == no_db_file) {
+        // The file is shut and cannot be had again: no later write can reach it, so the install
+        // stops rather than go on logging writes that fail.
+        db->lost = 1;
+        char line[path_capacity + 96];
+        format_text(line, sizeof line, "Lost %s: it could not be opened again", db->path);
+        host->log(line);
+        host->stop_install();
+        return 0;
+    }
     std::uint32_t end = 0;
     if (!host->seek_end(db->file, &end)) return 0;
     if (end != db->tail_offset) {
@@ -495,6 +505,8 @@ int db_release(client_db* db)
     free_handle(db);
     return 1;
 }
+
+int db_lost(const client_db* db) { return db && db->lost; }
 
 std::uint32_t db_record_count(const client_db* db) { return db ? db->entry_count : 0; }
 

@@ -43,6 +43,7 @@ struct client_db {
     int header_incomplete;        // the file is shorter than its own header: never written to
     std::uint32_t resync_horizon;  // the end of the furthest bytes a resynchronisation read, or 0
     record_entry* cut_off_entry;  // a live record at tail_offset whose body the file cuts off
+    int lost;  // the file could not be opened again to add a record: nothing more is written
     entry_slab* slabs;
     gid_index* index;
 };
@@ -96,8 +97,13 @@ void* db_read_record(client_db* db, std::uint32_t gid, void* buffer, std::uint16
 const record_header* db_record_header(const client_db* db, std::uint32_t gid);
 
 // Writes or replaces a record; kind 0 means 'b'. A null `data` writes only the header in place and
-// zeros when appending. 1 written, 0 failed (giving up on a full disk also sets install_cancelled).
+// zeros when appending. 1 written, 0 failed (giving up on a full disk, or the file lost, also sets
+// install_cancelled).
 int db_write_record(client_db* db, std::uint32_t gid, const void* data, std::uint16_t size, std::uint8_t kind);
+
+// Whether the file was lost: shut to add a record and not opened again. The write failed, the
+// install was stopped, and every later write fails.
+int db_lost(const client_db* db);
 
 // db_write_record of the text without its NUL, kind 't'.
 int db_write_text(client_db* db, std::uint32_t gid, const char* text);

@@ -28,7 +28,7 @@
     X(archive_not_created, 19, "a member's temporary archive (or a direct member's file) cannot be created")     \
     X(archive_not_closed, 20, "a member's temporary archive cannot be closed")                                   \
     X(unpacked_size, 21, "an unpacked file is missing or its size differs from the member's")                    \
-    X(main_database, 22, "the client's IDB\\MAIN.IDX cannot be opened")                                          \
+    X(main_database, 22, "the client's IDB\\MAIN.IDX cannot be opened, or opened again to add a record")      \
     X(version_not_written, 23, "the version record cannot be written back")                                      \
     X(version_not_read, 24, "the version record of MAIN.IDX cannot be read")                                     \
     X(package_version_not_written, 25, "the package version cannot be written into MAIN.IDX")                    \

@@ -1,6 +1,6 @@
-// The merge stage on folders of D:: a delivered database that cannot be opened, and a user's
-// cancel in the middle of the copy, which the stage meets after a pump (here raised by the file
-// layer as the second record's body goes out).
+// The merge stage on folders of D:: a delivered database that cannot be opened, a user's cancel in
+// the middle of the copy, which the stage meets after a pump (here raised by the file layer as the
+// second record's body goes out), and a MAIN.IDX that cannot be opened again to add a record.
 #include "app/install_stage.h"
 
 #include <algorithm>
@@ -20,6 +20,18 @@ std::uint32_t write_then_cancel(db_file file, const void* data, std::uint32_t co
     const std::uint32_t written = db_platform_host.write(file, data, count);
     if (count == 30000 && --bodies_until_cancel == 0) setup.install_cancelled = 1;
     return written;
+}
+
+// A drive that goes away after MAIN.IDX has been opened `main_opens_left` times.
+db_host vanishing_host;
+int main_opens_left;
+
+db_file open_until_gone(const char* path, int writable)
+{
+    const std::string name(path);
+    if (name.size() >= 8 && name.compare(name.size() - 8, 8, "MAIN.IDX") == 0 && main_opens_left-- <= 0)
+        return no_db_file;
+    return db_platform_host.open(path, writable);
 }
 
 class Merge : public InstallFixture {
@@ -89,6 +101,31 @@ TEST_F(Merge, CancelDuringTheCopyKeepsWhatWasWritten)
     const std::vector<std::string> lines = logged();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Wrote GID 33554435 (size 30000)"), 1);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("Wrote GID", 0) == 0; }), 2);
+}
+
+TEST_F(Merge, MainDatabaseLostAsARecordGoesInStopsWithItsError)
+{
+    client_db* source = nullptr;
+    ASSERT_EQ(db_open(path("IDB\\MERGE.DB").c_str(), &source), 0);
+    for (std::uint32_t gid = 0x02000001; gid <= 0x02000003; ++gid)
+        ASSERT_EQ(db_write_record(source, gid, "record", 6, 0), 1);
+    db_close(source);
+
+    // Opened by the stage, opened again for the installed mark, then gone for good.
+    vanishing_host = db_platform_host;
+    vanishing_host.open = open_until_gone;
+    main_opens_left = 2;
+    db_use_host(&vanishing_host);
+    EXPECT_EQ(merge_databases(), 0) << "a merge that wrote nothing is no success";
+    db_use_host(nullptr);
+
+    EXPECT_EQ(setup.fatal_error, 22);
+    EXPECT_TRUE(exists("IDB\\MERGE.DB")) << "the delivered database stays for a re-run";
+    const std::vector<std::string> lines = logged();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Lost " + path("IDB\\MAIN.IDX") + ": it could not be opened again"), 1);
+    EXPECT_LE(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("Failed to write GID", 0) == 0; }), 1)
+        << "the copy stops at the first write that found the file lost";
+    EXPECT_EQ(records("IDB\\MAIN.IDX"), (std::vector<std::pair<std::uint32_t, std::uint16_t>>{{0x140000D1, 4}}));
 }
 
 TEST_F(Merge, DeliveredDatabaseThatCannotBeOpenedIsPassedBy)
