@@ -173,7 +173,10 @@ int install_system_file(const char* staged_path)
             return 0;
         }
     }
-    return DeleteFileA(staged_path) != 0;
+    // As for the if-newer rule: the staged copy goes, and one that cannot be deleted does not
+    // undo a copy already in SYSTEM.
+    DeleteFileA(staged_path);
+    return 1;
 }
 
 int install_if_newer(const char* staged_path, const char* destination)

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -189,6 +190,43 @@ TEST(InstallIfNewer, AStagedCopyThatCannotBeDeletedDoesNotUndoTheInstall)
     EXPECT_EQ(install_if_newer(staged.c_str(), destination.c_str()), 1) << "not newer: kept, and the copy deleted";
     EXPECT_EQ(GetFileAttributesA(staged.c_str()), INVALID_FILE_ATTRIBUTES);
     DeleteFileA(destination.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// The system rule likewise: a staged copy held open is no failure, whether the file went into
+// SYSTEM or one there was retained.
+TEST(InstallSystemFile, AStagedCopyThatCannotBeDeletedDoesNotFailTheRule)
+{
+    const std::string folder = "D:\\system_rule_" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((folder + "\\SYSTEM").c_str(), nullptr);
+    const std::string saved_windows_dir = setup.windows_dir;
+    std::strcpy(setup.windows_dir, folder.c_str());
+    auto held_copy = [](const std::string& path) {
+        std::ofstream(path, std::ios::binary) << "new";
+        return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+
+    const std::string staged = folder + "\\QELSYS01.DLL";
+    HANDLE file = held_copy(staged);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(install_system_file(staged.c_str()), 1) << "copied into SYSTEM";
+    CloseHandle(file);
+    std::ifstream in(folder + "\\SYSTEM\\QELSYS01.DLL", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
+    in.close();
+
+    // A name the system folder holds already: retained.
+    const std::string retained = folder + "\\kernel32.dll";
+    file = held_copy(retained);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(install_system_file(retained.c_str()), 1) << "retained";
+    CloseHandle(file);
+    EXPECT_EQ(GetFileAttributesA((folder + "\\SYSTEM\\kernel32.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    std::strcpy(setup.windows_dir, saved_windows_dir.c_str());
+    for (const char* name : {"\\SYSTEM\\QELSYS01.DLL", "\\QELSYS01.DLL", "\\kernel32.dll"}) DeleteFileA((folder + name).c_str());
+    RemoveDirectoryA((folder + "\\SYSTEM").c_str());
     RemoveDirectoryA(folder.c_str());
 }
 
