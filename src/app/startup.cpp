@@ -17,6 +17,7 @@
 #include "support/registry.h"
 #include "support/run_state.h"
 #include "support/strings.h"
+#include "support/system_functions.h"
 #include "ui/dialogs.h"
 #include "ui/frame.h"
 
@@ -40,10 +41,9 @@ bool process_is_running(const char* executable)
 {
     using snapshot_fn = HANDLE(WINAPI*)(DWORD, DWORD);
     using walk_fn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto snapshot = reinterpret_cast<snapshot_fn>(GetProcAddress(kernel, "CreateToolhelp32Snapshot"));
-    auto first = reinterpret_cast<walk_fn>(GetProcAddress(kernel, "Process32First"));
-    auto next = reinterpret_cast<walk_fn>(GetProcAddress(kernel, "Process32Next"));
+    auto snapshot = loaded_system_function<snapshot_fn>("kernel32.dll", "CreateToolhelp32Snapshot");
+    auto first = loaded_system_function<walk_fn>("kernel32.dll", "Process32First");
+    auto next = loaded_system_function<walk_fn>("kernel32.dll", "Process32Next");
     if (!snapshot || !first || !next) return false;
     HANDLE processes = snapshot(TH32CS_SNAPPROCESS, 0);
     if (processes == INVALID_HANDLE_VALUE) return false;

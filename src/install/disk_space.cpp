@@ -8,6 +8,7 @@
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/run_state.h"
+#include "support/system_functions.h"
 
 namespace {
 
@@ -28,8 +29,7 @@ bool query_drive(const char* root, drive_space& space)
     space.free_bytes = static_cast<std::uint64_t>(space.cluster) * free_clusters;
     // GetDiskFreeSpace reports at most 2 GiB; the extended query, where kernel32 has it (the
     // Windows 95 family before OSR2 does not), gives the whole free space open to this caller.
-    static const auto extended = reinterpret_cast<free_space_ex>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA")));
+    static const auto extended = loaded_system_function<free_space_ex>("kernel32.dll", "GetDiskFreeSpaceExA");
     ULARGE_INTEGER available{}, total{}, free_total{};
     if (extended && extended(root, &available, &total, &free_total)) space.free_bytes = available.QuadPart;
     return true;

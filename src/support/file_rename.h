@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "support/system_functions.h"
 namespace file_rename_detail {
 
 using set_information_function = LONG(WINAPI*)(HANDLE file, void* status, void* information, ULONG length,
@@ -13,8 +14,9 @@ using set_information_function = LONG(WINAPI*)(HANDLE file, void* status, void* 
 
 inline set_information_function set_information()
 {
-    static const auto function = reinterpret_cast<set_information_function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
+    // The Windows 95 family has no ntdll.dll loaded.
+    static const auto function =
+        loaded_system_function<set_information_function>("ntdll.dll", "NtSetInformationFile");
     return function;
 }
 

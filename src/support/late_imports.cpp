@@ -8,14 +8,10 @@
 // place before the runtime's archives are searched. tests/imports checks the import tables.
 #include <windows.h>
 
+#include "support/system_functions.h"
+
 namespace {
 
-template <class function_type>
-function_type kernel_function(const char* name)
-{
-    return reinterpret_cast<function_type>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
-}
 
 // Looked up on the first call; plain statics, as a guarded one would call back into the runtime.
 template <class function_type>
@@ -26,7 +22,7 @@ struct late_function {
     function_type get()
     {
         if (!looked) {
-            found = kernel_function<function_type>(name);
+            found = loaded_system_function<function_type>("kernel32.dll", name);
             looked = true;
         }
         return found;
@@ -112,6 +108,18 @@ BOOL WINAPI set_process_affinity_mask(HANDLE process, DWORD_PTR mask)
     return FALSE;
 }
 
+using get_affinity_type = BOOL(WINAPI*)(HANDLE, PDWORD_PTR, PDWORD_PTR);
+late_function<get_affinity_type> real_get_affinity{"GetProcessAffinityMask", nullptr, false};
+
+// Asked how many processors there are: without the call, one.
+BOOL WINAPI get_process_affinity_mask(HANDLE process, PDWORD_PTR process_mask, PDWORD_PTR system_mask)
+{
+    if (const auto real = real_get_affinity.get()) return real(process, process_mask, system_mask);
+    if (process_mask) *process_mask = 1;
+    if (system_mask) *system_mask = 1;
+    return TRUE;
+}
+
 }  // namespace
 
 // The import-table names: __imp_<name> in 64-bit code, __imp__<name>@<argument bytes> in 32-bit.
@@ -132,3 +140,4 @@ QEL_LATE_IMPORT(AddVectoredExceptionHandler, 8, add_vectored_exception_handler);
 QEL_LATE_IMPORT(RemoveVectoredExceptionHandler, 4, remove_vectored_exception_handler);
 QEL_LATE_IMPORT(GetHandleInformation, 8, get_handle_information);
 QEL_LATE_IMPORT(SetProcessAffinityMask, 8, set_process_affinity_mask);
+QEL_LATE_IMPORT(GetProcessAffinityMask, 12, get_process_affinity_mask);

@@ -12,6 +12,7 @@
 #include "support/questions.h"
 #include "support/run_state.h"
 #include "support/strings.h"
+#include "support/system_functions.h"
 #include "support/text_format.h"
 
 namespace {
@@ -150,8 +151,7 @@ bool size_of_present_file(const char* path, std::uint32_t& size)
 {
     // One request where kernel32 has it (not the first Windows 95 release); else the listing.
     using attributes_ex = BOOL(WINAPI*)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
-    static const auto attributes = reinterpret_cast<attributes_ex>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFileAttributesExA")));
+    static const auto attributes = loaded_system_function<attributes_ex>("kernel32.dll", "GetFileAttributesExA");
     if (!attributes) return size_of_listed_file(path, size);
     WIN32_FILE_ATTRIBUTE_DATA found;
     if (!attributes(path, GetFileExInfoStandard, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||

@@ -1,4 +1,4 @@
-// Memory blocks and string-table texts.
+// Memory blocks, string-table texts, and functions looked up in system libraries.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +9,12 @@
 #include "support/memory.h"
 #include "support/run_state.h"
 #include "support/strings.h"
+#include "support/system_functions.h"
 #include "window_answerer.h"
+
+// Exported by this program under a name a system library might export: a lookup in a library that
+// is not loaded must not find it here.
+extern "C" __declspec(dllexport) int qel_exported_by_the_program() { return 7; }
 
 namespace {
 
@@ -91,6 +96,17 @@ TEST(MemoryBlocks, ExhaustionAsksThenEnds)
     EXPECT_TRUE(ended);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
+}
+
+using plain_function = int (*)();
+
+TEST(SystemFunctions, OnlyFromALoadedLibrary)
+{
+    ASSERT_NE(reinterpret_cast<void*>(GetProcAddress(nullptr, "qel_exported_by_the_program")), nullptr)
+        << "a null module searches the program's own exports";
+    EXPECT_EQ(loaded_system_function<plain_function>("qelnotloaded.dll", "qel_exported_by_the_program"), nullptr);
+    EXPECT_NE(loaded_system_function<plain_function>("kernel32.dll", "GetTickCount"), nullptr);
+    EXPECT_EQ(loaded_system_function<plain_function>("kernel32.dll", "qel_exported_by_the_program"), nullptr);
 }
 
 }  // namespace
