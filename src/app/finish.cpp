@@ -130,7 +130,7 @@ void offer_low_space_program()
     char program[path_capacity];
     path_directory(directory, setup.package_file);
     join_path(program, directory, setup.low_space_program, nullptr);
-    if (HANDLE process = start_program(program, nullptr, SW_SHOWNORMAL)) CloseHandle(process);
+    if (HANDLE process = start_program(program, SW_SHOWNORMAL)) CloseHandle(process);
 }
 
 // NT grants the right to restart only to a process that has switched it on.

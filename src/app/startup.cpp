@@ -18,6 +18,7 @@
 #include "support/run_state.h"
 #include "support/strings.h"
 #include "support/system_functions.h"
+#include "support/text_format.h"
 #include "ui/dialogs.h"
 #include "ui/frame.h"
 
@@ -75,7 +76,7 @@ void start_16bit_setup()
     else std::strcat(path, "\\");  // a package in a drive's root: look beside it
     const char* relative = short_resource_text(STR_SETUP16_PATH);
     if (std::strlen(path) + std::strlen(relative) < sizeof path) std::strcat(path, relative);
-    if (HANDLE process = start_program(path, nullptr, SW_SHOWNORMAL)) CloseHandle(process);
+    if (HANDLE process = start_program(path, SW_SHOWNORMAL)) CloseHandle(process);
 }
 
 // Dialogs 227 and 228: their 16-bit button starts the 16-bit setup, Exit (406) ends the run,
@@ -127,18 +128,21 @@ void check_platform()
 
 bool window_class_exists(const char* class_name) { return FindWindowA(class_name, nullptr) != nullptr; }
 
-HANDLE start_program(const char* path, const char* command_line, int show_state)
+create_process_call create_process = CreateProcessA;
+
+HANDLE start_program(const char* path, int show_state)
 {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(show_state);
     PROCESS_INFORMATION process{};
-    // CreateProcess may write into the command line, so it gets a copy of its own.
-    char line[path_capacity * 2] = "";
-    if (command_line) lstrcpynA(line, command_line, sizeof line);
-    if (!CreateProcessA(path, command_line ? line : nullptr, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        nullptr, &startup, &process))
+    // The quoted path as the command line and no application name: the form a 16-bit program
+    // needs, and a path with blanks reaches the program as one word. CreateProcess may write
+    // into the command line, so it is a buffer of our own.
+    char line[path_capacity + 2];
+    if (format_text(line, sizeof line, "\"%s\"", path) >= sizeof line) return nullptr;
+    if (!create_process(nullptr, line, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup, &process))
         return nullptr;
     CloseHandle(process.hThread);
     return process.hProcess;

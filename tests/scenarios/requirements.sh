@@ -28,6 +28,14 @@ robot machine_on.txt press:408 pass-by:1001 press:406 -- "$driver" --checks --ch
 check "machine check Continue: the run goes on to the search, which finds no client (dialog 215)" \
   has_line "$work/machine_on.txt" 'Setup searched your hard drive' 
 
+# A folder with a blank: the program gets its path quoted, as one word.
+mkdir -p "$work/QEL 30/WIN95" "$work/QEL 30/QEL31"
+cp "$QEL_BUILD_DIR/tools/peers/setup_peers/record_args.exe" "$work/QEL 30/QEL31/SETUP16.EXE"
+robot blank16.txt press:414 -- "$driver" --checks --check-system --package-file "$work_win\\QEL 30\\WIN95\\SETUP.EXE"
+for _ in $(seq 50); do [ -s "$work/QEL 30/QEL31/args.txt" ] && break; sleep 0.1; done
+check "16-bit setup in a folder with a blank: its quoted path" \
+  test "$(tr -d '\r' < "$work/QEL 30/QEL31/args.txt")" = "\"$work_win\\QEL 30\\QEL31\\SETUP16.EXE\""
+
 # A package in a drive's root looks for the 16-bit setup beside it.
 mkdir -p "$drive_d/QEL31"
 cp "$QEL_BUILD_DIR/tools/peers/setup_peers/record_args.exe" "$drive_d/QEL31/SETUP16.EXE"
