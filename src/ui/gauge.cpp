@@ -27,7 +27,9 @@ gauge_look look_of(std::uint32_t range, std::uint32_t position, std::uint16_t ri
     if (position > range) position = range;
     // A range of 0 has no percentage: it shows as an empty bar at 0 %.
     if (!range) return {0, 1};
-    return {position * 100 / range, static_cast<std::uint16_t>(position * right / range + 1)};
+    // In 64 bits: the install loop's positions (bytes / 10) pass 2^32 / 100 at 43 MB.
+    const std::uint64_t at = position;
+    return {static_cast<std::uint32_t>(at * 100 / range), static_cast<std::uint16_t>(at * right / range + 1)};
 }
 
 std::uint16_t inner_right(HWND gauge)

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "resource_ids.h"
 #include "screen_pixels.h"
 #include "ui/dialogs.h"
@@ -87,6 +89,21 @@ TEST_F(Gauge, StartsEmptyAndFillsInThirds)
     expect_bar("100%", right + 1);  // over the right frame line
     send(GAUGE_SETPOS, 7);
     expect_bar("100%", right + 1);
+}
+
+// The ranges of large updates: the percentage and the split column are those of exact arithmetic.
+TEST_F(Gauge, LargeRangesDrawAsExactArithmeticGives)
+{
+    for (const std::uint32_t range : {1000000u, 100000000u, 400000000u}) {
+        send(GAUGE_SETRANGE, static_cast<LPARAM>(range));
+        for (const std::uint32_t position : {0u, range / 3, range / 2, range}) {
+            send(GAUGE_SETPOS, static_cast<LPARAM>(position));
+            const std::uint64_t at = position;
+            char text[8];
+            wsprintfA(text, "%3u%%", static_cast<unsigned>(at * 100 / range));
+            expect_bar(text, static_cast<int>(at * static_cast<std::uint64_t>(right) / range) + 1);
+        }
+    }
 }
 
 TEST_F(Gauge, NewRangeShowsWithTheNextPositionAndZeroRangeIsEmpty)
