@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "support/system_functions.h"
+
 namespace file_rename_detail {
 
 using set_information_function = LONG(WINAPI*)(HANDLE file, void* status, void* information, ULONG length,

@@ -12,7 +12,6 @@
 
 namespace {
 
-
 // Looked up on the first call; plain statics, as a guarded one would call back into the runtime.
 template <class function_type>
 struct late_function {
