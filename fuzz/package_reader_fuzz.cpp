@@ -41,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     package_reserved reserved{};
     memory_source memory{data, size, 0};
     package_source source{&memory, memory_source::read};
-    const std::uint16_t error = read_package_fields(source, 0x17600, state, reserved);
+    // Half the inputs as a whole file, whose members' data must lie within it.
+    const std::uint64_t file_size = size & 2 ? 0x17600 + size : header_only;
+    const std::uint16_t error = read_package_fields(source, 0x17600, file_size, state, reserved);
     if (!error) {
         require_terminated(state.welcome_text);
         require_terminated(state.product_name);
@@ -50,6 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::uint16_t i = 0; i < table.count; ++i) {
             if (!is_safe_member_name(member_name(table.members[i]))) std::abort();
             if (table.members[i]->data_offset < 0x17600) std::abort();
+            const std::uint64_t data_end = table.members[i]->data_offset + std::uint64_t{table.members[i]->stored_size};
+            if (file_size != header_only && data_end > file_size) std::abort();
         }
         // Writer and reader agree: what was read, written out, reads back to the same bytes.
         std::vector<member_entry> members;
@@ -61,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         package_reserved again_reserved{};
         memory_source rewritten{encoded.data(), encoded.size(), 0};
         package_source second{&rewritten, memory_source::read};
-        if (read_package_fields(second, 0x17600, again, again_reserved) != 0) std::abort();
+        if (read_package_fields(second, 0x17600, header_only, again, again_reserved) != 0) std::abort();
         if (encode_package_header(again, again_reserved, members) != encoded) std::abort();
         release_package_fields(again, again_reserved);
     }

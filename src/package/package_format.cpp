@@ -215,7 +215,7 @@ void add_to_merge_sum(const name_list& list, const char* name, std::uint32_t siz
     if (names_member(list, name)) sum += size;
 }
 
-std::uint16_t read_members(reader& in, std::uint32_t package_start, run_state& state)
+std::uint16_t read_members(reader& in, std::uint32_t package_start, std::uint64_t file_size, run_state& state)
 {
     std::uint16_t count = 0;
     if (!in.u16(count)) return fatal::bad_header_field;
@@ -245,6 +245,7 @@ std::uint16_t read_members(reader& in, std::uint32_t package_start, run_state& s
         table->members[i]->data_offset = static_cast<std::uint32_t>(offset);
         offset += table->members[i]->stored_size;
     }
+    if (file_size != header_only && offset > file_size) return fatal::member_read;  // the last member ends last
     return 0;
 }
 
@@ -345,8 +346,8 @@ void write_field(writer& out, const header_field& field, const run_state& state,
 
 std::span<const header_field> header_fields() { return field_table; }
 
-std::uint16_t read_package_fields(package_source& source, std::uint32_t package_start, run_state& state,
-                                  package_reserved& reserved)
+std::uint16_t read_package_fields(package_source& source, std::uint32_t package_start, std::uint64_t file_size,
+                                  run_state& state, package_reserved& reserved)
 {
     reader in{source, 0};
     char magic[2];
@@ -361,7 +362,7 @@ std::uint16_t read_package_fields(package_source& source, std::uint32_t package_
         reserved.group_count = static_cast<std::uint16_t>(i + 1);
         if (!read_group(in, reserved.groups[i])) return fatal::bad_member_entry;
     }
-    return read_members(in, package_start, state);
+    return read_members(in, package_start, file_size, state);
 }
 
 void release_package_fields(run_state& state, package_reserved& reserved)

@@ -159,13 +159,17 @@ std::span<const header_field> header_fields();
 
 // Reads every header field and the member table, from the package's first byte ("RS") on, into
 // `state` and `reserved`. `package_start` is the package's offset in its file: the members' data
-// offsets count from it. Returns 0, or the fatal error of the first field that failed
-// (support/fatal_errors.h: bad_magic, bad_header_field for a header field or the member count,
-// bad_number_17 to bad_switch_20 for fields 17 to 20, bad_member_entry for a group record or
-// a member entry). Command-line flags set in `state` decide fields 21 and 22.
-// Lists, groups and the member table are memory blocks; release_package_fields frees them.
-std::uint16_t read_package_fields(package_source& source, std::uint32_t package_start, run_state& state,
-                                  package_reserved& reserved);
+// offsets count from it. `file_size` is the file's length: a member whose data would end past it
+// fails, before anything acts on the package (a download cut short); header_only reads the header
+// of a package whose data is not there. Returns 0, or the fatal error of the first field that
+// failed (support/fatal_errors.h: bad_magic, bad_header_field for a header field or the member
+// count, bad_number_17 to bad_switch_20 for fields 17 to 20, bad_member_entry for a group record
+// or a member entry, member_read for data past the file's end). Command-line flags set in `state`
+// decide fields 21 and 22. Lists, groups and the member table are memory blocks;
+// release_package_fields frees them.
+constexpr std::uint64_t header_only = UINT64_MAX;
+std::uint16_t read_package_fields(package_source& source, std::uint32_t package_start, std::uint64_t file_size,
+                                  run_state& state, package_reserved& reserved);
 
 // Frees all that read_package_fields allocated, also after a failed read; leaves empty fields.
 void release_package_fields(run_state& state, package_reserved& reserved);

@@ -59,10 +59,14 @@ int open_package()
 
 int read_package()
 {
-    if (_llseek(setup.package_handle, static_cast<LONG>(setup.package_offset), FILE_BEGIN) == HFILE_ERROR)
+    // The file's length bounds the members' data: a download cut short stops here, before anything is touched.
+    const LONG file_end = _llseek(setup.package_handle, 0, FILE_END);
+    if (file_end == HFILE_ERROR ||
+        _llseek(setup.package_handle, static_cast<LONG>(setup.package_offset), FILE_BEGIN) == HFILE_ERROR)
         return stop_with(fatal::package_seek);
     package_source source{nullptr, read_exact};
-    if (const std::uint16_t error = read_package_fields(source, setup.package_offset, setup, reserved_fields))
+    if (const std::uint16_t error = read_package_fields(source, setup.package_offset,
+                                                        static_cast<std::uint32_t>(file_end), setup, reserved_fields))
         return stop_with(error);
     return 1;
 }

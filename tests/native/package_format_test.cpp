@@ -32,12 +32,13 @@ struct read_result {
     package_reserved reserved{};
     std::uint16_t error = 0;
 
-    read_result(const bytes& data, std::uint32_t start = 0, run_state preset = initial_run_state())
+    read_result(const bytes& data, std::uint32_t start = 0, run_state preset = initial_run_state(),
+                std::uint64_t file_size = header_only)
         : state(preset)
     {
         memory_source source{data};
         package_source from{&source, memory_source::read};
-        error = read_package_fields(from, start, state, reserved);
+        error = read_package_fields(from, start, file_size, state, reserved);
     }
     ~read_result() { release_package_fields(state, reserved); }
     const package_member* member(int i) const { return state.file_table->members[i]; }
@@ -155,6 +156,17 @@ TEST(PackageFormat, EveryShortReadFailsWithItsFieldsNumber)
     // Magic, fields 2-16, 17, 18, 19, 20, 21-42, group record, member count, member entries.
     EXPECT_EQ(numbers_in_order, (std::vector<std::uint16_t>{18, 5, 34, 31, 32, 33, 5, 6, 5, 6}));
     EXPECT_EQ(read_result(bytes{'R', 'X'}).error, 18);
+}
+
+// A download cut short: the members' data must end within the file, checked as the header is read.
+TEST(PackageFormat, MembersDataPastTheFilesEndFailsWithError8)
+{
+    const full_package package;
+    const bytes header = package.encoded();
+    const std::uint64_t whole_file = 0x17600 + header.size() + 700 + 60;
+    EXPECT_EQ(read_result(header, 0x17600, initial_run_state(), whole_file).error, 0);
+    EXPECT_EQ(read_result(header, 0x17600, initial_run_state(), whole_file - 1).error, 8);
+    EXPECT_EQ(read_result(header, 0x17600, initial_run_state(), 0x17600 + header.size()).error, 8);
 }
 
 TEST(PackageFormat, TextsUpToCapacityLessOne)

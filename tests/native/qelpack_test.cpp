@@ -66,7 +66,7 @@ struct read_back {
             c.at += count;
             return true;
         }};
-        EXPECT_EQ(read_package_fields(source, start, state, reserved), 0);
+        EXPECT_EQ(read_package_fields(source, start, bytes.size(), state, reserved), 0);
     }
     ~read_back() { release_package_fields(state, reserved); }
     const package_member& member(int i) const { return *state.file_table->members[i]; }

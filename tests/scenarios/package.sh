@@ -41,4 +41,26 @@ damaged cut_members 6
 { printf 'XS'; tail -c +3 "$work/update.pkg"; } >"$work/no_magic.pkg"
 damaged no_magic 18
 
+# A download cut short: ten members of 20,000 bytes, the last 30,000 bytes missing. It stops with
+# error 8 before anything is touched: the client's files and database as they were, no archive left.
+mkdir -p "$work/cut/src" "$work/CUTQEL/IDB"
+cp "$work/QEL/dunzipnt.dll" "$work/CUTQEL/"
+cp "$work/QEL/IDB/MAIN.IDX" "$work/CUTQEL/IDB/"
+{ echo "[package]"; echo "product_name = Cut download"; echo "[members]"; } >"$work/cut/m.ini"
+for i in $(seq 0 9); do
+  head -c 20000 /dev/urandom >"$work/cut/src/m$i.bin"
+  echo "old $i" >"$work/CUTQEL/m$i.bin"
+  echo "m$i.bin = src/m$i.bin" >>"$work/cut/m.ini"
+done
+"$qelpack" build "$work/cut/m.ini" -o "$work/cut/WHOLE.EXE" --stub "$QEL_BUILD_DIR/src/SETUP.EXE" >/dev/null
+whole_size=$(stat -c %s "$work/cut/WHOLE.EXE")
+head -c $((whole_size - 30000)) "$work/cut/WHOLE.EXE" >"$work/cut/SETUP.EXE"
+snapshot() { (cd "$work/CUTQEL" && find . -type f -print0 | sort -z | xargs -0 sha1sum); }
+before=$(snapshot)
+robot cut.txt press:1 -- "$work_win\\cut\\SETUP.EXE" -T "$work_win\\CUTQEL"
+check "cut download: error 8" has_line "$work/cut.txt" "An error (#8) has occurred"
+check "cut download: only the error was shown" test "$(windows_in "$work/cut.txt")" -eq 1
+check "cut download: the client as it was" test "$(snapshot)" = "$before"
+check "cut download: no archive left" test -z "$(find "$work/CUTQEL" "$drive_c" -iname 'dec*.tmp')"
+
 finish

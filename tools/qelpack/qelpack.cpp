@@ -216,7 +216,8 @@ std::string open_package(const std::string& path, opened_package& package)
     if (fseeko(package.file, package.start, SEEK_SET) != 0) return path + ": cannot be read";
     counting_file source_file{package.file, 0};
     package_source source{&source_file, read_from_file};
-    if (std::uint16_t failure = read_package_fields(source, package.start, package.state, package.reserved))
+    // A cut file still lists; verify and extract name the first member whose data it lacks.
+    if (std::uint16_t failure = read_package_fields(source, package.start, header_only, package.state, package.reserved))
         return path + ": the package does not read (error " + std::to_string(failure) + "): " + read_failure(failure);
     package.data_end = package.start + source_file.consumed;
     for (std::uint16_t i = 0; i < package.count(); ++i) package.data_end += package.member(i).stored_size;
