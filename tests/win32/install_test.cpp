@@ -473,15 +473,20 @@ TEST_F(InstallTest, DamagedMemberStopsWithoutAHalfWrittenFile)
         EXPECT_EQ(archives_in(target), std::vector<std::string>{"dec2.tmp"})
             << package << ": the failed member's archive stays, alone, under its own name";
     }
-    // An installed copy stays whole until the library puts a checked new one in its place, and a
-    // direct member is written whole under another name before it replaces the installed file.
-    for (const char* package : {"flipped.pkg", "truncated.pkg", "direct_cut.pkg"}) {
+    // An installed copy stays whole until the library puts a checked new one in its place.
+    for (const char* package : {"flipped.pkg", "truncated.pkg"}) {
         fresh_target();
         write_file(target + "\\DATA.BIN", "the installed copy");
         EXPECT_EQ(install(package).result, 0) << package;
         EXPECT_NE(setup.fatal_error, 0) << package;
         EXPECT_EQ(installed("DATA.BIN"), "the installed copy") << package;
     }
+    // A package file cut short (its direct member's end missing) is refused as it is read.
+    setup = initial_run_state();
+    lstrcpynA(setup.package_file, (packages + "direct_cut.pkg").c_str(), path_capacity);
+    EXPECT_FALSE(open_package() && read_package());
+    EXPECT_EQ(setup.fatal_error, 8);
+    close_package();
     // Another entry name: the file lands beside the final name, which stays missing.
     fresh_target();
     EXPECT_EQ(install("renamed.pkg").result, 0);
