@@ -19,16 +19,49 @@
 
 namespace {
 
-// The merge's progress on a dialog's gauge; the install is cancelled through the run state.
-void advance_gauge(void* gauge, std::uint32_t position)
+// The merge's progress on a dialog's gauge. A record costs less than a drawing or a pump, so the
+// gauge moves and messages go through at most every merge_pace_ms (a Cancel is seen within it);
+// settle_gauge then shows where the copy ended. The install is cancelled through the run state.
+constexpr DWORD merge_pace_ms = 50;
+
+struct merge_pace {
+    HWND gauge;
+    std::uint32_t position;
+    DWORD last_turn;
+    bool turned;  // once: the first record moves the gauge at once
+};
+
+bool turn_due(merge_pace& pace)
 {
-    set_gauge(static_cast<HWND>(gauge), GAUGE_SETPOS, position);
+    const DWORD now = GetTickCount();
+    if (pace.turned && now - pace.last_turn < merge_pace_ms) return false;
+    pace.turned = true;
+    pace.last_turn = now;
+    return true;
+}
+
+void advance_gauge(void* context, std::uint32_t position)
+{
+    auto& pace = *static_cast<merge_pace*>(context);
+    pace.position = position;
+    if (!turn_due(pace)) return;
+    set_gauge(pace.gauge, GAUGE_SETPOS, position);
     pump_messages();
 }
-void let_messages_through(void*) { pump_messages(); }
+
+void let_messages_through(void* context)
+{
+    if (turn_due(*static_cast<merge_pace*>(context))) pump_messages();
+}
+
 int install_cancelled(void*) { return setup.install_cancelled; }
 
-merge_progress progress_on(HWND gauge) { return {gauge, advance_gauge, let_messages_through, install_cancelled}; }
+void settle_gauge(const merge_pace& pace)
+{
+    if (pace.turned) set_gauge(pace.gauge, GAUGE_SETPOS, pace.position);
+}
+
+merge_progress progress_on(merge_pace& pace) { return {&pace, advance_gauge, let_messages_through, install_cancelled}; }
 
 // The member of the package of that name, or null.
 const package_member* find_member(const char* name)
@@ -58,7 +91,8 @@ bool merge_embedded_list(const name_list& list, std::uint32_t list_bytes, unsign
     if (!open_main_database(&main)) return false;
     const HWND dialog = open_dialog(template_id, silent_dialog_proc);
     const HWND gauge = dialog_gauge(dialog);
-    const merge_progress progress = progress_on(gauge);
+    merge_pace pace{gauge, 0, 0, false};
+    const merge_progress progress = progress_on(pace);
     record_copy copy{main, &progress, 0, true, nullptr, 0};
     set_gauge(gauge, GAUGE_SETRANGE, list_bytes / 10);
     for (std::uint16_t i = 0; i < list.count && !setup.install_cancelled; ++i) {
@@ -72,6 +106,7 @@ bool merge_embedded_list(const name_list& list, std::uint32_t list_bytes, unsign
         copy_records(copy, source);
         db_release(source);
     }
+    settle_gauge(pace);
     drop_pending_records(copy);
     if (db_lost(main)) stop_with(fatal::main_database);
     db_close(main);
@@ -106,7 +141,8 @@ int merge_databases()
     }
     pump_messages();
 
-    const merge_progress progress = progress_on(gauge);
+    merge_pace pace{gauge, 0, 0, false};
+    const merge_progress progress = progress_on(pace);
     record_copy copy{nullptr, &progress, 0, false, nullptr, 0};
     auto end_stage = [&](std::uint16_t error) {
         drop_pending_records(copy);
@@ -122,6 +158,7 @@ int merge_databases()
     if (source) {
         set_gauge(gauge, GAUGE_SETRANGE, db_record_count(source) + setup.deferred_move_count);
         copy_records(copy, source);
+        settle_gauge(pace);
     }
     // A cancel, a full disk given up on, or MAIN.IDX lost as a record went in.
     if (setup.install_cancelled) return end_stage(db_lost(copy.main) ? fatal::main_database : 0);

@@ -9,6 +9,8 @@
 #include "support/memory.h"
 #include "support/text_format.h"
 
+constexpr std::uint32_t read_block_size = 65536;  // one read of a scan or of bodies; holds any body
+
 struct gid_index {
     std::unordered_map<std::uint32_t, record_entry*> entries;
     // Live copies that a later whole copy of the same gid supersedes: left by a writer stopped
@@ -28,11 +30,57 @@ namespace {
 
 const db_host* host = &db_platform_host;
 
+}  // namespace
+
+// Reads through a window of up to 64 KiB of the file, so that a scan makes one file call per
+// window instead of two per header, and bodies read one after the other, in either direction,
+// come from one read of their neighbourhood.
+struct read_window {
+    db_file file;
+    std::uint32_t length;  // nothing is read at or beyond this offset
+    unsigned char* window;
+    std::uint32_t base;
+    std::uint32_t filled;
+
+    read_window(db_file file, std::uint32_t length)
+        : file(file), length(length), window(static_cast<unsigned char*>(alloc_block(read_block_size))), base(0),
+          filled(0)
+    {
+    }
+    ~read_window() { free_block(window); }
+    read_window(const read_window&) = delete;
+    read_window& operator=(const read_window&) = delete;
+
+    // Copies up to `count` bytes (at most read_block_size) from `offset`: the number copied. A miss
+    // refills the window from `offset` on, or with `backward` so that it ends where the bytes end.
+    std::uint32_t read(std::uint64_t offset, void* out, std::uint32_t count, bool backward = false)
+    {
+        if (offset >= length) return 0;
+        if (count > length - offset) count = static_cast<std::uint32_t>(length - offset);
+        if (offset < base || offset + count > static_cast<std::uint64_t>(base) + filled) {
+            const std::uint64_t end = offset + count;
+            filled = 0;
+            base = static_cast<std::uint32_t>(!backward ? offset : end > read_block_size ? end - read_block_size : 0);
+            if (!host->seek(file, base)) return 0;
+            filled = host->read(file, window, read_block_size);
+            const std::uint64_t window_end = std::uint64_t{base} + filled;
+            if (offset >= window_end) return 0;
+            if (offset + count > window_end) count = static_cast<std::uint32_t>(window_end - offset);
+        }
+        std::memcpy(out, window + (offset - base), count);
+        return count;
+    }
+    // What the file now holds there is not what the window holds.
+    void forget() { filled = 0; }
+};
+
+namespace {
+
 // The file calls take signed 32-bit offsets: nothing beyond this can be reached.
 constexpr std::uint32_t largest_offset = 0x7FFFFFFF;
 // The offset of an entry whose copy in the file is gone (overwritten by a later append).
 constexpr std::uint32_t no_copy = 0xFFFFFFFF;
-constexpr std::uint32_t io_chunk = 32768;
+constexpr std::uint32_t io_chunk = 32768;  // the most one write may take
 constexpr std::uint32_t first_slab_entries = 64;
 constexpr std::uint32_t largest_slab_entries = 4096;
 
@@ -93,6 +141,7 @@ void free_handle(client_db* db)
         free_block(slab);
     }
     delete db->index;
+    delete db->reads;
     db->~client_db();
     free_block(db);
 }
@@ -101,46 +150,12 @@ void free_handle(client_db* db)
 bool is_separator(char c) { return c == '\\' || c == '/' || c == ':'; }
 
 
-// Reads through a window of up to 32768 bytes of the file, so that a scan makes one file call per
-// window instead of two per header.
-struct window_reader {
-    db_file file;
-    std::uint32_t length;  // nothing is read at or beyond this offset
-    unsigned char* window;
-    std::uint32_t base;
-    std::uint32_t filled;
-
-    window_reader(db_file file, std::uint32_t length)
-        : file(file), length(length), window(static_cast<unsigned char*>(alloc_block(io_chunk))), base(0), filled(0)
-    {
-    }
-    ~window_reader() { free_block(window); }
-    window_reader(const window_reader&) = delete;
-    window_reader& operator=(const window_reader&) = delete;
-
-    // Copies up to `count` bytes (at most 26) from `offset`: the number copied.
-    std::uint32_t read(std::uint64_t offset, void* out, std::uint32_t count)
-    {
-        if (offset >= length) return 0;
-        if (count > length - offset) count = static_cast<std::uint32_t>(length - offset);
-        if (offset < base || offset + count > static_cast<std::uint64_t>(base) + filled) {
-            filled = 0;
-            base = static_cast<std::uint32_t>(offset);
-            if (!host->seek(file, base)) return 0;
-            filled = host->read(file, window, io_chunk);
-            if (offset + count > static_cast<std::uint64_t>(base) + filled) count = filled;
-        }
-        std::memcpy(out, window + (offset - base), count);
-        return count;
-    }
-};
-
 // Looks for the place to go on after a bad header at `bad`: the first offset after it holding a
 // valid header that is followed, right behind its body, by another valid header. `horizon` grows
 // to the end of the furthest follower it turned down: the decision depends on those bytes. (The
 // places it tried lie in front of the chain's end; the follower it took is a header of the chain,
 // or stands at its end, where an append puts another header.)
-bool resynchronise(window_reader& in, std::uint32_t h, bool long_form, std::uint64_t bad, std::uint32_t& found,
+bool resynchronise(read_window& in, std::uint32_t h, bool long_form, std::uint64_t bad, std::uint32_t& found,
                    record_header& header, std::uint64_t& horizon)
 {
     unsigned char raw[long_record_header_size];
@@ -161,7 +176,7 @@ bool resynchronise(window_reader& in, std::uint32_t h, bool long_form, std::uint
 
 // Walks the chain of records from `start`, remembering the live headers. 0 when the chain ends
 // (at the end of the file or in a header cut off by it), 1 when it is unreadable.
-int scan_chain(client_db* db, window_reader& in, std::uint32_t start, const db_scan_observer* observer)
+int scan_chain(client_db* db, read_window& in, std::uint32_t start, const db_scan_observer* observer)
 {
     const bool long_form = db->long_headers != 0;
     const std::uint32_t h = header_size(db);
@@ -211,19 +226,23 @@ int scan_chain(client_db* db, window_reader& in, std::uint32_t start, const db_s
 // string 34050, written again whole from the same place. 1 written, 0 given up.
 int write_at(client_db* db, std::uint64_t offset, const void* data, std::uint32_t count)
 {
+    if (db->reads) db->reads->forget();
     const auto* bytes = static_cast<const unsigned char*>(data);
+    bool in_place = false;  // a whole chunk written leaves the file where the next one goes
     while (count > 0) {
         const std::uint32_t chunk = count < io_chunk ? count : io_chunk;
         if (offset + chunk > largest_offset + std::uint64_t{1}) return 0;
         for (;;) {
-            if (!host->seek(db->file, static_cast<std::uint32_t>(offset))) return 0;
+            if (!in_place && !host->seek(db->file, static_cast<std::uint32_t>(offset))) return 0;
             if (host->write(db->file, bytes, chunk) == chunk) break;
+            in_place = false;
             if (!host->seek(db->file, static_cast<std::uint32_t>(offset))) return 0;
             if (!host->ask_more_disk_space()) {
                 host->gave_up_on_disk_space();
                 return 0;
             }
         }
+        in_place = true;
         offset += chunk;
         bytes += chunk;
         count -= chunk;
@@ -236,13 +255,6 @@ int write_header_at(client_db* db, std::uint32_t offset, const record_header& he
     unsigned char raw[long_record_header_size];
     const std::uint32_t length = encode_record_header(header, db->long_headers != 0, raw);
     return write_at(db, offset, raw, length);
-}
-
-int write_body_at(client_db* db, std::uint64_t offset, const void* data, std::uint16_t size)
-{
-    if (data) return write_at(db, offset, data, size);
-    static const unsigned char zeros[io_chunk] = {};
-    return write_at(db, offset, zeros, size);
 }
 
 // Makes room at the end of the file for `needed` bytes: asks the host whether the drive can take
@@ -270,6 +282,7 @@ int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
         }
     }
     host->close(db->file);
+    if (db->reads) db->reads->forget();
     db->file = host->open(db->path, 1);
     if (db->file == no_db_file) {
         // The file is shut and cannot be had again: no later write can reach it, so the install
@@ -290,6 +303,7 @@ int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
         format_text(line, sizeof line, "Dropping %lu bytes of a cut record at the end of %s",
                     static_cast<unsigned long>(end - db->tail_offset), db->path);
         host->log(line);
+        if (db->reads) db->reads->forget();
         if (!host->set_length(db->file, db->tail_offset)) return 0;
     }
     if (db->cut_off_entry) {
@@ -302,31 +316,117 @@ int make_room(client_db* db, std::uint32_t needed, std::uint32_t& at)
     return 1;
 }
 
-// A new copy at the end of the file, in this order: its header marked deleted and its body; then
-// the header made live (one byte, the flags); then the old copy, if any, marked deleted. Between
-// the steps the writes are flushed to the disk. A crash at any point leaves the old copy or the new
-// one as the last live copy in the file, and a copy cut short stays marked deleted.
-int append_record(client_db* db, std::uint32_t gid, record_header header, const void* data, std::uint16_t size)
+// One record of a write: where its new copy goes, or that it is rewritten where it stands.
+struct planned_write {
+    db_batch_record* record;
+    record_header header;
+    bool appended;
+};
+
+// New copies at the end of the file, in this order: their headers marked deleted and their
+// bodies, in one run of writes; a flush; the same bytes again with the headers live; then, after
+// another flush, the old copies marked deleted (a batch flushes once more). A crash at any point
+// leaves the old copy or the new one as the last live copy in the file, and a copy cut short stays
+// marked deleted: the second writing changes nothing but flags of copies already whole on the disk.
+// Sets `written` of each; 0 when none could be made.
+int append_copies(client_db* db, planned_write* plans, std::uint32_t count, bool flush_at_end)
 {
     const std::uint32_t h = header_size(db);
+    const bool long_form = db->long_headers != 0;
+    std::uint64_t needed = 0;
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (plans[i].appended) needed += h + plans[i].record->size;
+    if (needed == 0) return 1;
     std::uint32_t at = 0;
-    if (!make_room(db, h + size, at)) return 0;
-    header.offset = at;
-    record_header pending = header;
-    pending.flags |= flag_deleted;
-    if (!write_header_at(db, at, pending) || !write_body_at(db, std::uint64_t{at} + h, data, size)) return 0;
-    if (!host->flush(db->file)) return 0;
-    const unsigned char live_flags = header.flags;
-    if (!write_at(db, std::uint64_t{at} + record_flags_position(db->long_headers != 0), &live_flags, 1)) return 0;
-    db->tail_offset = at + h + size;
+    if (needed > largest_offset || !make_room(db, static_cast<std::uint32_t>(needed), at)) return 0;
 
-    record_entry* old = find_entry(db, gid);
-    const bool had_copy = old && old->header.offset != no_copy;
-    record_header previous = had_copy ? old->header : record_header{};
-    remember(db, header);
-    if (!had_copy) return 1;
-    previous.flags |= flag_deleted;
-    return host->flush(db->file) && write_header_at(db, previous.offset, previous);
+    const auto run_length = static_cast<std::uint32_t>(needed);
+    auto* run = static_cast<unsigned char*>(alloc_block(run_length));
+    block_closer closer{run};
+    std::uint32_t place = 0;
+    const planned_write* first = nullptr;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!plans[i].appended) continue;
+        planned_write& plan = plans[i];
+        if (!first) first = &plan;
+        plan.header.offset = at + place;
+        record_header pending = plan.header;
+        pending.flags |= flag_deleted;
+        encode_record_header(pending, long_form, run + place);
+        if (plan.record->data) std::memcpy(run + place + h, plan.record->data, plan.record->size);
+        place += h + plan.record->size;
+    }
+    if (!write_at(db, at, run, run_length) || !host->flush(db->file)) return 0;
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (plans[i].appended)
+            run[plans[i].header.offset - at + record_flags_position(long_form)] = plans[i].header.flags;
+    // One copy: its flags byte alone; more: the run again, which costs fewer calls than a byte each.
+    const bool single = run_length == h + first->record->size;
+    if (single ? !write_at(db, std::uint64_t{at} + record_flags_position(long_form), &first->header.flags, 1)
+               : !write_at(db, at, run, run_length))
+        return 0;
+    db->tail_offset = at + run_length;
+
+    std::vector<record_header> superseded;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!plans[i].appended) continue;
+        const record_entry* old = find_entry(db, plans[i].header.gid);
+        if (old && old->header.offset != no_copy) superseded.push_back(old->header);
+        remember(db, plans[i].header);
+        plans[i].record->written = 1;
+    }
+    if (superseded.empty()) return 1;
+    int marked = host->flush(db->file);
+    for (record_header previous : superseded) {
+        previous.flags |= flag_deleted;
+        marked = marked && write_header_at(db, previous.offset, previous);
+    }
+    if (flush_at_end) marked = marked && host->flush(db->file);
+    return marked;
+}
+
+// The same size: rewritten where it stands, a small record's header and body in one write.
+int rewrite_in_place(client_db* db, planned_write& plan, record_entry* entry)
+{
+    const std::uint32_t h = header_size(db);
+    const db_batch_record& record = *plan.record;
+    plan.header.offset = entry->header.offset;
+    unsigned char joined[long_record_header_size + 1024];
+    const bool join = record.data && record.size <= sizeof joined - h;
+    encode_record_header(plan.header, db->long_headers != 0, joined);
+    if (join) std::memcpy(joined + h, record.data, record.size);
+    if (!write_at(db, plan.header.offset, joined, join ? h + record.size : h)) return 0;
+    entry->header = plan.header;
+    if (record.data && record.size && !join &&
+        !write_at(db, std::uint64_t{plan.header.offset} + h, record.data, record.size))
+        return 0;
+    return 1;
+}
+
+// Plans and writes records whose gids differ from each other.
+int write_distinct(client_db* db, db_batch_record* records, std::uint32_t count, bool flush_at_end)
+{
+    std::vector<planned_write> plans(count);
+    int all = 1;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        db_batch_record& record = records[i];
+        record.written = 0;
+        record_header header{};
+        header.magic = record_magic;
+        header.gid = record.gid;
+        header.size = record.size;
+        header.kind = record.kind ? record.kind : kind_binary;
+        header.flags = header.kind == kind_p ? 0 : flag_kind_mark;
+        record_entry* entry = find_entry(db, record.gid);
+        const bool appended = !entry || entry == db->cut_off_entry || entry->header.offset == no_copy ||
+            entry->header.size != record.size;
+        plans[i] = {&record, header, appended};
+        if (!appended) {
+            record.written = rewrite_in_place(db, plans[i], entry);
+            all = all && record.written;
+        }
+    }
+    return append_copies(db, plans.data(), count, flush_at_end) && all;
 }
 
 struct find_context {
@@ -440,7 +540,7 @@ int db_open_observed(const char* path, client_db** out, const db_scan_observer* 
         db_close(db);
         return 1;
     }
-    window_reader in(file, length);
+    read_window in(file, length);
     unsigned char head[short_file_header_size];
     db->long_headers = !(in.read(0, head, sizeof head) == sizeof head && load_u16(head) == short_file_tag);
     const std::uint32_t start = file_header_size(db->long_headers != 0);
@@ -473,7 +573,7 @@ int db_open_embedded(const char* name, client_db** out, std::uint32_t start, std
     if (end > largest_offset) end = largest_offset;
     db->end_limit = static_cast<std::uint32_t>(end);
 
-    window_reader in(duplicate, db->end_limit);
+    read_window in(duplicate, db->end_limit);
     unsigned char raw[long_record_header_size];
     for (std::uint64_t at = first; at < end;) {
         if (in.read(at, raw, long_record_header_size) < long_record_header_size) break;
@@ -524,7 +624,12 @@ void* db_read_record(client_db* db, std::uint32_t gid, void* buffer, std::uint16
     const std::uint64_t body = std::uint64_t{entry->header.offset} + header_size(db);
     if (body > largest_offset || (db->embedded && body + length > db->end_limit)) return nullptr;
     void* out = buffer ? buffer : alloc_block(length + 1u);
-    if (!host->seek(db->file, static_cast<std::uint32_t>(body)) || host->read(db->file, out, length) != length) {
+    if (!db->reads) db->reads = new read_window(db->file, largest_offset);
+    read_window& reads = *db->reads;
+    reads.file = db->file;
+    // A merge visits the records from the end of the file back: the window then reaches backwards.
+    const bool backward = body < reads.base;
+    if (length && reads.read(body, out, length, backward) != length) {
         if (!buffer) free_block(out);
         return nullptr;
     }
@@ -533,26 +638,39 @@ void* db_read_record(client_db* db, std::uint32_t gid, void* buffer, std::uint16
     return out;
 }
 
+namespace {
+
+bool writable(const client_db* db)
+{
+    return db && !db->read_only && !db->header_incomplete && db->file != no_db_file;
+}
+
+}  // namespace
+
 int db_write_record(client_db* db, std::uint32_t gid, const void* data, std::uint16_t size, std::uint8_t kind)
 {
-    if (!db || db->read_only || db->header_incomplete || db->file == no_db_file) return 0;
-    if (!kind) kind = kind_binary;
-    record_header header{};
-    header.magic = record_magic;
-    header.gid = gid;
-    header.size = size;
-    header.kind = kind;
-    header.flags = kind == kind_p ? 0 : flag_kind_mark;
+    if (!writable(db)) return 0;
+    db_batch_record record{gid, data, size, kind, 0};
+    return write_distinct(db, &record, 1, false) && record.written;
+}
 
-    record_entry* entry = find_entry(db, gid);
-    if (!entry || entry == db->cut_off_entry || entry->header.offset == no_copy || entry->header.size != size)
-        return append_record(db, gid, header, data, size);
-    // The same size: rewritten where it stands.
-    header.offset = entry->header.offset;
-    if (!write_header_at(db, header.offset, header)) return 0;
-    entry->header = header;
-    if (data && size && !write_at(db, std::uint64_t{header.offset} + header_size(db), data, size)) return 0;
-    return 1;
+int db_write_records(client_db* db, db_batch_record* records, std::uint32_t count)
+{
+    for (std::uint32_t i = 0; i < count; ++i) records[i].written = 0;
+    if (!writable(db)) return 0;
+    // A gid that comes again starts another part: its second copy goes in after its first.
+    std::unordered_map<std::uint32_t, bool> in_part;
+    int all = 1;
+    std::uint32_t part = 0;
+    for (std::uint32_t i = 0; i <= count; ++i) {
+        if (i < count && in_part.try_emplace(records[i].gid, true).second) continue;
+        all = write_distinct(db, records + part, i - part, true) && all;
+        if (db->lost || i == count) break;
+        in_part.clear();
+        in_part.emplace(records[i].gid, true);
+        part = i;
+    }
+    return all;
 }
 
 int db_write_text(client_db* db, std::uint32_t gid, const char* text)

@@ -25,6 +25,7 @@ struct record_entry {
 
 struct entry_slab;
 struct gid_index;
+struct read_window;
 
 struct client_db {
     db_file file;
@@ -46,6 +47,7 @@ struct client_db {
     int lost;  // the file could not be opened again to add a record: nothing more is written
     entry_slab* slabs;
     gid_index* index;
+    read_window* reads;  // the bodies read last and their neighbours; made by the first read
 };
 
 // What a scan of a database file met, for the tools: every header in file order and each place
@@ -100,6 +102,22 @@ const record_header* db_record_header(const client_db* db, std::uint32_t gid);
 // zeros when appending. 1 written, 0 failed (giving up on a full disk, or the file lost, also sets
 // install_cancelled).
 int db_write_record(client_db* db, std::uint32_t gid, const void* data, std::uint16_t size, std::uint8_t kind);
+
+// One record of db_write_records; `written` is set to 1 when it went in.
+struct db_batch_record {
+    std::uint32_t gid;
+    const void* data;
+    std::uint16_t size;
+    std::uint8_t kind;
+    int written;
+};
+
+// Writes the records as db_write_record would one after the other, to the same bytes, but the
+// new copies of other sizes share their writes and flushes: at the end of the file all of them
+// marked deleted, a flush, all made live, a flush, all the copies they replace marked deleted, a
+// flush. At every moment each record has a whole live copy, old or new. 1 when every record was
+// written.
+int db_write_records(client_db* db, db_batch_record* records, std::uint32_t count);
 
 // Whether the file was lost: shut to add a record and not opened again. The write failed, the
 // install was stopped, and every later write fails.

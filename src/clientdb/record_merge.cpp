@@ -1,6 +1,7 @@
 #include "clientdb/record_merge.h"
 
 #include <cstring>
+#include <vector>
 
 #include "support/fatal_errors.h"
 #include "support/memory.h"
@@ -31,21 +32,22 @@ std::uint8_t copied_kind(std::uint32_t gid) { return (gid >> 24) == 0x01 ? kind_
 
 bool cancelled(const record_copy& copy) { return copy.progress->cancelled(copy.progress->context) != 0; }
 
-// Writes the batch, most recently read first; a cancel drops what is left.
+// Writes the batch, most recently read first, in one go (the records share their flushes); a
+// cancel drops what is left.
 void write_out_batch(record_copy& copy)
 {
-    while (copy.batch) {
-        pending_record* item = copy.batch;
-        if (db_write_record(copy.main, item->gid, body_of(item), item->size, copied_kind(item->gid)))
-            db_log("Wrote GID %lu (size %u)", static_cast<unsigned long>(item->gid), unsigned{item->size});
+    std::vector<db_batch_record> records;
+    for (pending_record* item = copy.batch; item; item = item->next)
+        records.push_back({item->gid, body_of(item), item->size, copied_kind(item->gid), 0});
+    db_write_records(copy.main, records.data(), static_cast<std::uint32_t>(records.size()));
+    for (const db_batch_record& record : records) {
+        if (record.written)
+            db_log("Wrote GID %lu (size %u)", static_cast<unsigned long>(record.gid), unsigned{record.size});
         else
-            db_log("Failed to write GID %lu", static_cast<unsigned long>(item->gid));
-        if (cancelled(copy)) break;
-        copy.batch = item->next;
-        free_block(item);
-        copy.progress->pump(copy.progress->context);
+            db_log("Failed to write GID %lu", static_cast<unsigned long>(record.gid));
     }
     drop_pending_records(copy);
+    copy.progress->pump(copy.progress->context);
 }
 
 int copy_visitor(client_db* source, std::uint32_t gid, std::uint16_t size, void* context)

@@ -1,6 +1,7 @@
 // The records a merge brings into the client's main database, and the stamps it leaves there.
 // Every non-empty record of a source database is copied: gathered in memory and written in
-// batches of just over 64,000 bytes, the most recently read first; records of 0x01000000 to
+// batches of just over 64,000 bytes, the most recently read first, each batch in one
+// db_write_records (three flushes); records of 0x01000000 to
 // 0x01FFFFFF keep kind 'p', all others get 'b'. Portable; the caller's gauge, message pump and
 // cancel come in through merge_progress, and the log lines go to the database's host.
 #pragma once
@@ -11,10 +12,10 @@
 
 struct merge_progress {
     void* context;
-    // After each record read: the position reached. The caller moves its gauge, lets messages
-    // through, and may cancel.
+    // After each record read: the position reached. The caller moves its gauge and lets messages
+    // through (as often as it sees fit), and may cancel.
     void (*advance)(void* context, std::uint32_t position);
-    // Between two records written: the caller lets messages through.
+    // After a batch written: the caller lets messages through.
     void (*pump)(void* context);
     // Nonzero once the install is cancelled: the copy stops and drops what it has not written.
     int (*cancelled)(void* context);

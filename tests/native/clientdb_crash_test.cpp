@@ -56,18 +56,44 @@ int write(client_db* db, std::uint32_t gid, const std::string& body)
     return db_write_record(db, gid, body.data(), static_cast<std::uint16_t>(body.size()), 'b');
 }
 
-// One writer: a run of replacements, then a normal end; returns the time it took.
+// The records of a run in batches of `batch` (the merge's way), the new one in the last.
+bool write_in_batches(client_db* db, const std::vector<std::uint32_t>& versions, std::uint32_t new_gid,
+                      std::uint32_t batch)
+{
+    std::vector<std::string> bodies;
+    std::vector<std::uint32_t> gids;
+    for (std::uint32_t gid = 1; gid <= record_count; ++gid) {
+        gids.push_back(gid);
+        bodies.push_back(body_of(gid, versions[gid] + 1));
+    }
+    gids.push_back(new_gid);
+    bodies.push_back(body_of(new_gid, 0));
+    for (std::size_t first = 0; first < gids.size(); first += batch) {
+        std::vector<db_batch_record> records;
+        for (std::size_t i = first; i < gids.size() && i < first + batch; ++i)
+            records.push_back({gids[i], bodies[i].data(), static_cast<std::uint16_t>(bodies[i].size()), 'b', 0});
+        if (!db_write_records(db, records.data(), static_cast<std::uint32_t>(records.size()))) return false;
+    }
+    return true;
+}
+
+// One writer: a run of replacements, one record at a time or (batch > 0) in batches, then a
+// normal end; returns the time it took.
 microseconds run_writer(const std::string& path, const std::vector<std::uint32_t>& versions, std::uint32_t new_gid,
-                        long kill_after_us)
+                        long kill_after_us, std::uint32_t batch)
 {
     const auto started = std::chrono::steady_clock::now();
     const pid_t writer = fork();
     if (writer == 0) {
         client_db* db = nullptr;
         if (db_open(path.c_str(), &db) != 0) _exit(3);
-        for (std::uint32_t gid = 1; gid <= record_count; ++gid)
-            if (!write(db, gid, body_of(gid, versions[gid] + 1))) _exit(4);
-        if (!write(db, new_gid, body_of(new_gid, 0))) _exit(5);
+        if (batch) {
+            if (!write_in_batches(db, versions, new_gid, batch)) _exit(4);
+        } else {
+            for (std::uint32_t gid = 1; gid <= record_count; ++gid)
+                if (!write(db, gid, body_of(gid, versions[gid] + 1))) _exit(4);
+            if (!write(db, new_gid, body_of(new_gid, 0))) _exit(5);
+        }
         db_close(db);
         _exit(0);
     }
@@ -87,9 +113,17 @@ struct scan_counts {
     bool dead_tail = false;  // the last header in the file is a deleted one
 };
 
-TEST(ClientDbCrash, EveryKilledWriterLeavesEachRecordOldOrNew)
+// What the kills left, over the whole campaign.
+struct campaign_counts {
+    int mid_run = 0;    // some records of the run updated, others not
+    int dead_tail = 0;  // a new copy at the end not yet live
+    int two_live = 0;   // a record in two live copies (the new one live, the old one not yet marked)
+};
+
+void kill_campaign(std::uint32_t batch, campaign_counts& result)
 {
-    const fs::path dir = fs::temp_directory_path() / ("clientdb_crash_" + std::to_string(getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("clientdb_crash_" + std::to_string(getpid()) + "_" + std::to_string(batch));
     fs::create_directories(dir);
     const std::string path = (dir / "MAIN.IDX").string();
     unsigned char header[long_file_header_size];
@@ -105,7 +139,7 @@ TEST(ClientDbCrash, EveryKilledWriterLeavesEachRecordOldOrNew)
     microseconds span = std::chrono::hours(1);
     std::vector<std::uint32_t> added;
     for (std::uint32_t run = 0; run < 3; ++run) {
-        span = std::min(span, run_writer(path, versions, first_new_gid + run, -1));
+        span = std::min(span, run_writer(path, versions, first_new_gid + run, -1, batch));
         for (auto& version : versions) ++version;
         added.push_back(first_new_gid + run);
     }
@@ -116,7 +150,7 @@ TEST(ClientDbCrash, EveryKilledWriterLeavesEachRecordOldOrNew)
     long checked = 0;
     for (int kill_number = 0; kill_number < kills; ++kill_number) {
         const std::uint32_t new_gid = first_new_gid + 3 + kill_number;
-        run_writer(path, versions, new_gid, delay(random));
+        run_writer(path, versions, new_gid, delay(random), batch);
 
         scan_counts counts;
         db_scan_observer observer{};
@@ -158,11 +192,30 @@ TEST(ClientDbCrash, EveryKilledWriterLeavesEachRecordOldOrNew)
         EXPECT_EQ(db_record_count(db), record_count + added.size()) << "one current copy per record";
         db_close(db);
     }
-    std::printf("seed %u, a whole run %ld us: %d kills, %d in the middle of a run, %d with a new copy not yet live "
-                "at the end, %d with a record in two live copies; %ld records checked\n",
-                seed, static_cast<long>(span.count()), kills, mid_run, dead_tail, two_live, checked);
-    EXPECT_GT(mid_run, kills / 4) << "the kills should mostly land inside runs";
+    std::printf("%s, seed %u, a whole run %ld us: %d kills, %d in the middle of a run, %d with a new copy not "
+                "yet live at the end, %d with a record in two live copies; %ld records checked\n",
+                batch ? "batches" : "one record at a time", seed, static_cast<long>(span.count()), kills, mid_run,
+                dead_tail, two_live, checked);
     fs::remove_all(dir);
+    result = {mid_run, dead_tail, two_live};
+}
+
+TEST(ClientDbCrash, EveryKilledWriterLeavesEachRecordOldOrNew)
+{
+    campaign_counts counts;
+    kill_campaign(0, counts);
+    EXPECT_GT(counts.mid_run, kills / 4) << "the kills should mostly land inside runs";
+}
+
+// Batches of 16 records share their flushes: kills land between batches and inside them, between
+// a batch's new copies written and made live, and between made live and the old ones marked.
+TEST(ClientDbCrash, EveryWriterKilledInsideABatchLeavesEachRecordOldOrNew)
+{
+    campaign_counts counts;
+    kill_campaign(16, counts);
+    EXPECT_GT(counts.mid_run, kills / 8) << "the kills should land between batches";
+    EXPECT_GT(counts.dead_tail, kills / 20) << "the kills should land before a batch's copies are live";
+    EXPECT_GT(counts.two_live, kills / 20) << "the kills should land before a batch's old copies are marked";
 }
 
 }  // namespace
