@@ -3,7 +3,8 @@
 // have mixed sizes; of the delivered ones 10 % replace records of other sizes (appended copies),
 // 40 % replace records of the same size (in place) and half are new. Prints records per second,
 // the time against a plain copy of the same bytes (CopyFile of MERGE.DB, then a flush) made in
-// the same run, and t(50,000)/t(5,000), which should stay at most 12 (linear growth gives 10).
+// the same run, and t(50,000)/t(5,000), which should stay at most 11 (linear growth gives 10),
+// with the batches the records went in and the database's flushes.
 //
 //   merge [--no-flush] [--rounds N] [DIR]
 //
@@ -22,6 +23,7 @@
 #include "clientdb/client_db.h"
 #include "support/log.h"
 #include "support/run_state.h"
+#include "ui/frame.h"
 #include "ui/gauge.h"
 
 namespace {
@@ -87,7 +89,36 @@ void flush_file(const std::string& path)
 
 struct timing {
     double merge = 0, copy = 0;
+    unsigned long flushes = 0, batches = 0;
 };
+
+// The database's flushes during a merge, counted (and made or left out) by the host.
+unsigned long flush_count;
+bool flushing = true;
+int counted_flush(db_file file)
+{
+    ++flush_count;
+    return flushing ? db_platform_host.flush(file) : 1;
+}
+
+// The batches the merge makes of the delivered records: visited last first, each closed once it
+// holds more than 64,000 bytes.
+unsigned long batches_of(std::uint32_t count)
+{
+    unsigned long batches = 0;
+    std::uint32_t pending = 0;
+    for (std::uint32_t i = count; i-- > 0;) {
+        std::uint32_t gid = 0;
+        std::uint16_t size = 0;
+        delivered(i, gid, size);
+        pending += size;
+        if (pending > 64000) {
+            ++batches;
+            pending = 0;
+        }
+    }
+    return batches + (pending > 0);
+}
 
 bool run(const std::string& directory, std::uint32_t count, timing& time)
 {
@@ -116,12 +147,16 @@ bool run(const std::string& directory, std::uint32_t count, timing& time)
 
     run_state fresh = initial_run_state();
     fresh.app_instance = setup.app_instance;
+    fresh.frame_window = setup.frame_window;
     setup = fresh;
     std::strcpy(setup.target_dir, client.c_str());
     std::strcpy(setup.merge_db_dir, client.c_str());
     start = std::chrono::steady_clock::now();
+    const unsigned long flushes_before = flush_count;
     const int merged = merge_databases();
     time.merge += seconds(std::chrono::steady_clock::now() - start).count();
+    time.flushes += flush_count - flushes_before;
+    time.batches += batches_of(count);
     DeleteFileA(main_path.c_str());
     DeleteFileA(merge_path.c_str());
     RemoveDirectoryA(idb.c_str());
@@ -144,9 +179,12 @@ int main(int argc, char** argv)
     }
     if (rounds < 1) rounds = 1;
     setup.app_instance = GetModuleHandleA(nullptr);
-    register_gauge_class(setup.app_instance);
+    // The merge's dialog over the frame, as in SETUP.EXE (an unowned one would be closed through
+    // the window manager, which Xvfb lacks: Wine waits two seconds for it).
+    if (!create_frame("Merge Benchmark")) return 3;
     db_host host = db_platform_host;
-    if (!flush) host.flush = [](db_file) { return 1; };
+    flushing = flush;
+    host.flush = counted_flush;
     db_use_host(&host);
 
     const std::uint32_t sizes[] = {5000, 50000};
@@ -156,12 +194,18 @@ int main(int argc, char** argv)
             if (!run(directory, sizes[i], times[i])) return 1;
     std::printf("merge into a MAIN.IDX of %u records, %s flushes, means over %d rounds\n", main_records,
                 flush ? "with" : "without", rounds);
-    std::printf("%8s %9s %9s %12s %11s\n", "records", "merge s", "copy s", "records/s", "merge/copy");
+    std::printf("%8s %9s %9s %12s %11s %8s %9s\n", "records", "merge s", "copy s", "records/s", "merge/copy",
+                "batches", "flushes");
     for (int i = 0; i < 2; ++i) {
         const double merge = times[i].merge / rounds, copy = times[i].copy / rounds;
-        std::printf("%8u %9.3f %9.4f %12.0f %11.1f\n", sizes[i], merge, copy, sizes[i] / merge, merge / copy);
+        std::printf("%8u %9.3f %9.4f %12.0f %11.1f %8lu %9lu\n", sizes[i], merge, copy, sizes[i] / merge, merge / copy,
+                    times[i].batches / rounds, times[i].flushes / rounds);
     }
+    // Beside the batches' flushes: the installed mark and the three stamps, a flush or two each.
+    std::printf("flushes per batch: %.2f (%s to the disk)\n",
+                static_cast<double>(times[1].flushes) / static_cast<double>(times[1].batches),
+                flush ? "made" : "counted, not made");
     const double ratio = times[1].merge / times[0].merge;
-    std::printf("t(50,000)/t(5,000) = %.2f (at most 12)\n", ratio);
-    return ratio <= 12 ? 0 : 1;
+    std::printf("merge/copy of 50,000 at most 100; t(50,000)/t(5,000) = %.2f (at most 11)\n", ratio);
+    return ratio <= 11 ? 0 : 1;
 }
