@@ -12,42 +12,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "clientdb/client_db.h"
-#include "support/memory.h"
+#include "db_kill_check.h"
 
 namespace {
 
-constexpr std::uint32_t record_count = 64;
+using namespace db_kill_check;
+
 constexpr std::uint32_t batch = 16;
-constexpr std::uint32_t first_new_gid = 100000;
 constexpr int kills = 60;
 constexpr unsigned seed = 20261210;
 constexpr const char* ready_event = "QelKillTestWriterReady";
-
-// Version v of a record; consecutive versions differ in size. The text names its version.
-std::string body_of(std::uint32_t gid, std::uint32_t version)
-{
-    const std::size_t size = 20 + (gid * 7 + version * 13) % 200;
-    std::string text;
-    while (text.size() < size) text += "gid " + std::to_string(gid) + " version " + std::to_string(version) + "; ";
-    text.resize(size);
-    return text;
-}
-
-std::string read_body(client_db* db, std::uint32_t gid)
-{
-    std::uint16_t size = 0;
-    void* body = db_read_record(db, gid, nullptr, &size);
-    if (!body) return {};
-    std::string text(static_cast<const char*>(body), size);
-    free_block(body);
-    return text;
-}
 
 std::uint32_t version_in(const std::string& body)
 {
@@ -121,12 +100,6 @@ DWORD run_writer(const std::string& path, std::uint32_t new_gid, int kill_after_
     return GetTickCount() - opened;
 }
 
-struct scan_counts {
-    int resyncs = 0;
-    std::map<std::uint32_t, int> live_copies;
-    bool dead_tail = false;  // the last header in the file is a deleted one
-};
-
 TEST(ClientDbKill, EveryWriterKilledInsideABatchLeavesEachRecordOldOrNew)
 {
     char temp[MAX_PATH];
@@ -149,63 +122,26 @@ TEST(ClientDbKill, EveryWriterKilledInsideABatchLeavesEachRecordOldOrNew)
     db_close(db);
 
     // The shortest of three whole runs is the span the kills fall in.
-    std::vector<std::uint32_t> versions(record_count + 1, 0);
-    std::vector<std::uint32_t> added;
+    campaign run;
     DWORD span = 60000;
-    for (std::uint32_t run = 0; run < 3; ++run) {
-        span = std::min(span, run_writer(path, first_new_gid + run, -1));
-        for (auto& version : versions) ++version;
-        added.push_back(first_new_gid + run);
+    for (std::uint32_t whole = 0; whole < 3; ++whole) {
+        span = std::min(span, run_writer(path, first_new_gid + whole, -1));
+        for (auto& version : run.versions) ++version;
+        run.added.push_back(first_new_gid + whole);
     }
 
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> delay(0, static_cast<int>(span));
-    int mid_run = 0, dead_tail = 0, two_live = 0, extra_before = 0;
     for (int kill_number = 0; kill_number < kills; ++kill_number) {
         const std::uint32_t new_gid = first_new_gid + 3 + kill_number;
         run_writer(path, new_gid, delay(random));
-
-        scan_counts counts;
-        db_scan_observer observer{};
-        observer.context = &counts;
-        observer.resync = [](void* context, std::uint32_t, int, std::uint32_t) { ++static_cast<scan_counts*>(context)->resyncs; };
-        observer.header = [](void* context, const record_header& header, std::uint32_t, int) {
-            auto& counts = *static_cast<scan_counts*>(context);
-            if (!(header.flags & flag_deleted)) ++counts.live_copies[header.gid];
-            counts.dead_tail = header.flags & flag_deleted;
-        };
-        ASSERT_EQ(db_open_observed(path.c_str(), &db, &observer, 0), 0) << "after kill " << kill_number;
-        EXPECT_EQ(counts.resyncs, 0);
-        dead_tail += counts.dead_tail;
-        int updated = 0, extra = 0;
-        for (std::uint32_t gid = 1; gid <= record_count; ++gid) {
-            const std::string body = read_body(db, gid);
-            if (body == body_of(gid, versions[gid] + 1)) {
-                ++versions[gid];
-                ++updated;
-            } else {
-                ASSERT_EQ(body, body_of(gid, versions[gid])) << "gid " << gid << " after kill " << kill_number;
-            }
-            extra += counts.live_copies[gid] - 1;
-        }
-        two_live += extra > extra_before;
-        extra_before = extra;
-        mid_run += updated > 0 && updated < static_cast<int>(record_count);
-        const std::string new_body = read_body(db, new_gid);
-        if (!new_body.empty()) {
-            ASSERT_EQ(new_body, body_of(new_gid, 0));
-            added.push_back(new_gid);
-        } else {
-            EXPECT_EQ(db_record_header(db, new_gid), nullptr) << "a new record is whole or absent";
-        }
-        for (std::uint32_t gid : added) ASSERT_EQ(read_body(db, gid), body_of(gid, 0));
-        EXPECT_EQ(db_record_count(db), record_count + added.size()) << "one current copy per record";
-        db_close(db);
+        check_after_kill(path, new_gid, kill_number, run);
+        if (HasFatalFailure()) return;
     }
     std::printf("seed %u, a whole run %lu ms: %d kills, %d between batches, %d before a batch's copies were live, "
-                "%d before its old copies were marked\n",
-                seed, static_cast<unsigned long>(span), kills, mid_run, dead_tail, two_live);
-    EXPECT_GT(mid_run + dead_tail + two_live, kills / 4) << "the kills should land inside the runs";
+                "%d before its old copies were marked; %ld records checked\n",
+                seed, static_cast<unsigned long>(span), kills, run.mid_run, run.dead_tail, run.two_live, run.checked);
+    EXPECT_GT(run.mid_run + run.dead_tail + run.two_live, kills / 4) << "the kills should land inside the runs";
     DeleteFileA(path.c_str());
 }
 
