@@ -86,6 +86,12 @@ TEST(MemoryBlocks, ExhaustionAsksThenEnds)
     EXPECT_TRUE(first.has_text(resource_text(1, STR_OUT_OF_MEMORY)))
         << (ended_early ? "the child ended with exit code " + std::to_string(early_exit) + " before any box"
                         : "no box within the wait");
+    if (!first.found) {  // the later waits could only run out too
+        TerminateProcess(child.hProcess, 1);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        return;
+    }
     const answered_window second = answer_next_window({click(IDCANCEL)}, child.dwProcessId).get();
     EXPECT_TRUE(second.has_text(resource_text(1, STR_OUT_OF_MEMORY))) << "Retry asks again";
     const answered_window last = answer_next_window({click(IDOK)}, child.dwProcessId).get();

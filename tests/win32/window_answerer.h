@@ -79,7 +79,9 @@ inline std::vector<HWND> visible_dialogs(DWORD process)
 
 // Another process goes on once a dialog of it is answered, and may show the next one before the
 // test waits for it: a wait on another process skips only the dialogs that were up both when the
-// last answer was given and when the wait began.
+// last answer was given and when the wait began. One not yet answered may have shown its first
+// dialog already (this process's first window call can take longer than the other's start), so
+// nothing of it is skipped.
 inline std::mutex answered_lock;
 inline std::map<DWORD, std::vector<HWND>> up_at_last_answer;
 
@@ -89,7 +91,7 @@ inline std::vector<HWND> dialogs_to_skip(DWORD process)
     if (process == GetCurrentProcessId()) return up;
     std::lock_guard<std::mutex> hold(answered_lock);
     const auto last = up_at_last_answer.find(process);
-    if (last == up_at_last_answer.end()) return up;
+    if (last == up_at_last_answer.end()) return {};
     std::vector<HWND> both;
     for (HWND window : up)
         if (std::find(last->second.begin(), last->second.end(), window) != last->second.end()) both.push_back(window);
