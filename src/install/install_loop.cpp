@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <cstring>
 
 #include "install/cleanup.h"
@@ -46,31 +47,52 @@ void show_current_file(HWND text, const member_place& place)
 }
 
 // What a stopped run leaves in a folder it installs into: the unzip library's unpacked files not
-// yet checked ("dztNNNN.tmp") and the copies made under another name to be put in place.
+// yet checked ("dztNNNN.tmp") and the copies made under another name to be put in place. One
+// listing of the folder's ".tmp" names serves all three: under Wine each listing reads the whole
+// folder.
 void remove_stale_temporaries(const char* directory)
 {
-    for (const char* pattern : {"dzt????.tmp", "QELCOPY.TMP", "qelaside.tmp"}) {
-        char in_directory[path_capacity];
-        char search[path_capacity];
-        if (!sibling_name(join_path(in_directory, directory, "x", nullptr), pattern, search)) continue;
-        WIN32_FIND_DATAA found;
-        const HANDLE listing = FindFirstFileA(search, &found);
-        if (listing == INVALID_HANDLE_VALUE) continue;
-        do {
-            char stale[path_capacity];
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && sibling_name(search, found.cFileName, stale))
-                DeleteFileA(stale);
-        } while (FindNextFileA(listing, &found));
-        FindClose(listing);
-    }
+    char in_directory[path_capacity];
+    char search[path_capacity];
+    if (!sibling_name(join_path(in_directory, directory, "x", nullptr), "*.tmp", search)) return;
+    WIN32_FIND_DATAA found;
+    const HANDLE listing = FindFirstFileA(search, &found);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        bool stale = false;
+        for (const char* pattern : {"dzt????.tmp", "QELCOPY.TMP", "qelaside.tmp"})
+            stale = stale || long_name_matches(pattern, found.cFileName);
+        char stale_path[path_capacity];
+        if (stale && sibling_name(search, found.cFileName, stale_path)) DeleteFileA(stale_path);
+    } while (FindNextFileA(listing, &found));
+    FindClose(listing);
 }
+
+// The folders already cleared of stale temporaries in this run, the latest few: members come
+// folder by folder or in turns among a few, so each folder is listed about once, and a folder
+// that dropped out is only listed again.
+struct cleared_directories {
+    static constexpr int remembered = 16;
+    std::array<std::array<char, path_capacity>, remembered> paths{};
+    int next = 0;
+
+    void clear_once(const char* directory)
+    {
+        for (const auto& path : paths)
+            if (path[0] && !lstrcmpiA(path.data(), directory)) return;
+        remove_stale_temporaries(directory);
+        lstrcpynA(paths[next].data(), directory, path_capacity);
+        next = (next + 1) % remembered;
+    }
+};
 
 // Through every member from `first`; false when the install stopped.
 // `text` is the dialog's current-file field, found once by the caller.
 bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
 {
     const member_table& table = *setup.file_table;
-    char cleaned_directory[path_capacity] = "";
+    cleared_directories cleared;
     for (std::uint16_t index = first; index < table.count; ++index) {
         const package_member* member = table.members[index];
         const char* name = member_name(member);
@@ -98,10 +120,7 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
             write_game_pif();
         }
         make_directory_path(place.directory);
-        if (lstrcmpiA(place.directory, cleaned_directory) != 0) {
-            remove_stale_temporaries(place.directory);
-            lstrcpynA(cleaned_directory, place.directory, sizeof cleaned_directory);
-        }
+        cleared.clear_once(place.directory);
 
         const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
         const bool was_there = path_exists(place.final_path) != 0;
