@@ -20,9 +20,8 @@
 namespace {
 
 // The merge's progress on a dialog's gauge. A record costs less than a drawing or a pump, so the
-// gauge moves and messages go through at most every merge_pace_ms (a Cancel is seen within it);
-// settle_gauge then shows where the copy ended. The install is cancelled through the run state.
-constexpr DWORD merge_pace_ms = 50;
+// gauge moves and messages go through at most every setup.screen_pace_ms (a Cancel is seen within
+// it); settle_gauge then shows where the copy ended. The install is cancelled through the run state.
 
 struct merge_pace {
     HWND gauge;
@@ -34,7 +33,7 @@ struct merge_pace {
 bool turn_due(merge_pace& pace)
 {
     const DWORD now = GetTickCount();
-    if (pace.turned && now - pace.last_turn < merge_pace_ms) return false;
+    if (pace.turned && now - pace.last_turn < setup.screen_pace_ms) return false;
     pace.turned = true;
     pace.last_turn = now;
     return true;

@@ -90,6 +90,7 @@ int copy_member_bytes(int file, const package_member* member, HWND dialog, std::
         if (got == static_cast<UINT>(HFILE_ERROR) || got < chunk) return stop_with(fatal::member_read);
         if (!write_with_retry(file, setup.io_buffer, static_cast<std::uint16_t>(chunk))) return stop_with(fatal::member_write);
         set_gauge(gauge, GAUGE_SETPOS, (base + copied) / divisor);
+        if (gauge) show_held_text(true);  // a long member is named while it is copied
         copied += chunk;
     }
     return 1;
@@ -139,7 +140,12 @@ void fill_unzip_defaults(unsigned char* record)
     for (unsigned offset : {36u, 40u, 48u, 52u, 56u}) put(record, offset, 1);
 }
 
-int __stdcall unzip_callback_a(std::uint32_t, std::uint32_t, std::uint32_t) { return 1; }
+// Called as the library writes: a long member is named while it is unpacked.
+int __stdcall unzip_callback_a(std::uint32_t, std::uint32_t, std::uint32_t)
+{
+    show_held_text(true);
+    return 1;
+}
 
 int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
                                std::uint32_t, std::uint32_t)

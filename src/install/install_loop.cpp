@@ -32,7 +32,7 @@ namespace {
 
 void upper_case(char* text) { CharUpperA(text); }
 
-// The current file as the dialog shows it: the whole upper-cased path up to 30 characters,
+// The current file as the dialog shows it, at the screen's pace: the whole upper-cased path up to 30 characters,
 // else the file name (system, if newer) or "..." and the path's last 24 bytes (plain).
 void show_current_file(HWND text, const member_place& place)
 {
@@ -43,7 +43,7 @@ void show_current_file(HWND text, const member_place& place)
     if (std::strlen(full) <= 30) std::strcpy(shown, full);
     else if (place.rule != install_rule::plain) std::strcpy(shown, path_file_name(full));
     else format_text(shown, sizeof shown, "...%s", text_tail(full, 24));
-    if (text) SetWindowTextA(text, shown);
+    set_text_paced(text, shown);
 }
 
 // What a stopped run leaves in a folder it installs into: the unzip library's unpacked files not

@@ -4,6 +4,7 @@ run_state initial_run_state()
 {
     run_state fresh{};
     fresh.package_handle = -1;
+    fresh.screen_pace_ms = 50;
     return fresh;
 }
 

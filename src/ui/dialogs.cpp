@@ -21,6 +21,21 @@ modeless_slot modeless_dialogs[modeless_dialog_slots];
 char dialog_text[dialog_text_capacity];
 char edit_text[edit_text_capacity];
 
+// set_text_paced's window, when its last text went up, and the text held back since.
+struct paced_text {
+    HWND window;
+    DWORD shown_at;
+    bool held;
+    char text[dialog_text_capacity];
+} paced;
+
+void put_up_text(HWND window, const char* text)
+{
+    SetWindowTextA(window, text);
+    paced.shown_at = GetTickCount();
+    paced.held = false;
+}
+
 
 bool route_dialog_message(MSG* message)
 {
@@ -44,6 +59,7 @@ INT_PTR end_on_close_box(HWND dialog, WPARAM wparam)
 int show_box(UINT beep, UINT style, const char* format, std::va_list args)
 {
     char text[512];
+    show_held_text();  // the box asks about what the dialog behind it names
     ShowWindow(setup.frame_window, SW_SHOWMAXIMIZED);
     if (format_text_v(text, sizeof text, format, args) < 0) return 0;
     MessageBeep(beep);
@@ -85,12 +101,34 @@ int close_dialog(unsigned template_id)
     for (modeless_slot& slot : modeless_dialogs) {
         if (slot.template_id == template_id) {
             slot.template_id = 0;  // free before the window goes, so nothing routes to it
+            show_held_text();
+            paced.window = nullptr;
             DestroyWindow(slot.window);
             return 1;
         }
     }
     show_error(resource_text(1, STR_NO_SUCH_DIALOG));
     return 0;
+}
+
+void set_text_paced(HWND window, const char* text)
+{
+    if (!window) return;
+    if (window != paced.window) {
+        show_held_text();
+        paced.window = window;
+    } else if (GetTickCount() - paced.shown_at < setup.screen_pace_ms) {
+        copy_bounded(paced.text, sizeof paced.text, text);
+        paced.held = true;
+        return;
+    }
+    put_up_text(window, text);
+}
+
+void show_held_text(bool when_due)
+{
+    if (!paced.held || (when_due && GetTickCount() - paced.shown_at < setup.screen_pace_ms)) return;
+    put_up_text(paced.window, paced.text);
 }
 
 void pump_messages()

@@ -12,6 +12,14 @@ HWND open_dialog(unsigned template_id, DLGPROC procedure);
 int close_dialog(unsigned template_id);
 void pump_messages();
 
+// A text that changes faster than anyone reads it (the install's current file): put up at once
+// when setup.screen_pace_ms have passed since the window's last one, else held back, to be put
+// up by a later call, by show_held_text, before any message box and when a dialog closes. Under
+// Wine each text asks the window server and redraws the control. One window at a time is paced.
+void set_text_paced(HWND window, const char* text);
+// The held text, if any, is put up now; with `when_due`, only once the pace allows it.
+void show_held_text(bool when_due = false);
+
 // Both return the id of the button that ended the dialog, or -1 when the template is missing.
 int run_dialog(unsigned template_id, const char* text);
 // `path` (260 characters) is rewritten only when the answer is 408.

@@ -118,6 +118,8 @@ struct outcome {
 class InstallTest : public testing::Test {
 protected:
     std::string target;
+    // Every current-file text is put up unless a test paces them.
+    std::uint32_t screen_pace_ms = 0;
 
     void SetUp() override
     {
@@ -150,6 +152,7 @@ protected:
         GetWindowsDirectoryA(setup.windows_dir, path_capacity);
         lstrcpynA(setup.package_file, (packages + package).c_str(), path_capacity);
         setup.chained_run = chained;
+        setup.screen_pace_ms = screen_pace_ms;
         EXPECT_TRUE(open_package() && read_package()) << "fatal " << setup.fatal_error;
         lstrcpynA(setup.target_dir, target.c_str(), path_capacity);
         HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, record_call, nullptr, GetCurrentThreadId());
@@ -343,6 +346,22 @@ TEST_F(InstallTest, EveryRulePutsItsMemberInPlace)
     EXPECT_TRUE(shown("SAME.INI"));
 }
 
+// Paced, the current file is put up for the first member at once and then only as the pace
+// allows; the last one is always put up before the dialog closes.
+TEST_F(InstallTest, CurrentFileTextsKeepThePaceAndEndOnTheLast)
+{
+    screen_pace_ms = 600000;
+    write_file(target + "\\dunzipnt.dll", read_file("E:\\testbin\\dunzipnt.dll"));
+    ASSERT_EQ(install("outside.pkg").result, 1) << "fatal " << setup.fatal_error;
+    auto shown = [&](std::string name) {
+        std::string path = target + "\\" + name;
+        CharUpperA(path.data());
+        return "..." + path.substr(path.size() - 24);
+    };
+    EXPECT_EQ(watched.texts, (std::vector<std::string>{shown("README.TXT"), shown("UPDATE.TXT")}))
+        << "the help file's name was held back and then replaced";
+}
+
 TEST_F(InstallTest, UnzipLibraryFromTheClientsFolder)
 {
     const std::string library = read_file("E:\\testbin\\dunzipnt.dll");
@@ -510,6 +529,8 @@ protected:
     {
         if (GetDriveTypeA("F:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no tmpfs drive F: (mount not permitted)";
         InstallTest::SetUp();
+        // BIG.BIN's name is held back behind README.TXT's until the disk box shows it.
+        screen_pace_ms = 600000;
         target = "F:\\FULL";
         DeleteFileA(filler.c_str());
         fresh_target();
