@@ -16,51 +16,20 @@
 #include "support/run_state.h"
 #include "ui/dialogs.h"
 #include "ui/gauge.h"
+#include "ui/screen_pace.h"
 
 namespace {
 
-// The merge's progress on a dialog's gauge. A record costs less than a drawing or a pump, so the
-// gauge moves and messages go through at most every setup.screen_pace_ms (a Cancel is seen within
-// it); settle_gauge then shows where the copy ended. The install is cancelled through the run state.
+// The merge's progress on a dialog's gauge: a record costs less than a drawing or a pump, so both
+// keep the screen's pace (a Cancel is seen within it); settle_gauge then shows where the copy
+// ended. The install is cancelled through the run state.
+void advance_gauge(void* context, std::uint32_t position) { pace_gauge(*static_cast<screen_pace*>(context), position); }
 
-struct merge_pace {
-    HWND gauge;
-    std::uint32_t position;
-    DWORD last_turn;
-    bool turned;  // once: the first record moves the gauge at once
-};
-
-bool turn_due(merge_pace& pace)
-{
-    const DWORD now = GetTickCount();
-    if (pace.turned && now - pace.last_turn < setup.screen_pace_ms) return false;
-    pace.turned = true;
-    pace.last_turn = now;
-    return true;
-}
-
-void advance_gauge(void* context, std::uint32_t position)
-{
-    auto& pace = *static_cast<merge_pace*>(context);
-    pace.position = position;
-    if (!turn_due(pace)) return;
-    set_gauge(pace.gauge, GAUGE_SETPOS, position);
-    pump_messages();
-}
-
-void let_messages_through(void* context)
-{
-    if (turn_due(*static_cast<merge_pace*>(context))) pump_messages();
-}
+void let_messages_through(void* context) { pace_turn(*static_cast<screen_pace*>(context)); }
 
 int install_cancelled(void*) { return setup.install_cancelled; }
 
-void settle_gauge(const merge_pace& pace)
-{
-    if (pace.turned) set_gauge(pace.gauge, GAUGE_SETPOS, pace.position);
-}
-
-merge_progress progress_on(merge_pace& pace) { return {&pace, advance_gauge, let_messages_through, install_cancelled}; }
+merge_progress progress_on(screen_pace& pace) { return {&pace, advance_gauge, let_messages_through, install_cancelled}; }
 
 // The member of the package of that name, or null.
 const package_member* find_member(const char* name)
@@ -90,7 +59,7 @@ bool merge_embedded_list(const name_list& list, std::uint32_t list_bytes, unsign
     if (!open_main_database(&main)) return false;
     const HWND dialog = open_dialog(template_id, silent_dialog_proc);
     const HWND gauge = dialog_gauge(dialog);
-    merge_pace pace{gauge, 0, 0, false};
+    screen_pace pace{gauge};
     const merge_progress progress = progress_on(pace);
     record_copy copy{main, &progress, 0, true, nullptr, 0};
     set_gauge(gauge, GAUGE_SETRANGE, list_bytes / 10);
@@ -140,7 +109,7 @@ int merge_databases()
     }
     pump_messages();
 
-    merge_pace pace{gauge, 0, 0, false};
+    screen_pace pace{gauge};
     const merge_progress progress = progress_on(pace);
     record_copy copy{nullptr, &progress, 0, false, nullptr, 0};
     auto end_stage = [&](std::uint16_t error) {

@@ -13,6 +13,7 @@
 #include "support/strings.h"
 #include "ui/dialogs.h"
 #include "ui/gauge.h"
+#include "ui/screen_pace.h"
 
 namespace {
 
@@ -78,10 +79,9 @@ HMODULE load_from_target(const char* name)
 
 }  // namespace
 
-int copy_member_bytes(int file, const package_member* member, HWND dialog, std::uint32_t base, std::uint32_t divisor)
+int copy_member_bytes(int file, const package_member* member, screen_pace* pace, std::uint32_t base, std::uint32_t divisor)
 {
     if (_llseek(setup.package_handle, static_cast<LONG>(member->data_offset), FILE_BEGIN) == HFILE_ERROR) return stop_with(fatal::member_seek);
-    const HWND gauge = dialog_gauge(dialog);
     std::uint32_t copied = 0;
     std::uint32_t chunk = io_buffer_size;
     while (copied < member->stored_size) {
@@ -89,8 +89,7 @@ int copy_member_bytes(int file, const package_member* member, HWND dialog, std::
         const UINT got = _lread(setup.package_handle, setup.io_buffer, chunk);
         if (got == static_cast<UINT>(HFILE_ERROR) || got < chunk) return stop_with(fatal::member_read);
         if (!write_with_retry(file, setup.io_buffer, static_cast<std::uint16_t>(chunk))) return stop_with(fatal::member_write);
-        set_gauge(gauge, GAUGE_SETPOS, (base + copied) / divisor);
-        if (gauge) show_held_text(true);  // a long member is named while it is copied
+        if (pace) pace_gauge(*pace, (base + copied) / divisor);  // a long member is named while it is copied
         copied += chunk;
     }
     return 1;
@@ -175,7 +174,7 @@ int run_unzip(const char* archive, const char* directory)
 }
 
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
-                     const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor)
+                     const char* final_path, int direct, screen_pace* pace, std::uint32_t base, std::uint32_t divisor)
 {
     // A direct member is the file itself: the space the archive took is freed first, and it is
     // written whole under its archive name before it replaces the installed one.
@@ -193,12 +192,12 @@ int write_out_member(const package_member* member, const char* archive_path, con
     }
     if (file == HFILE_ERROR) return stop_with(fatal::archive_not_created);
     member_output output{file, lies_at, archive_path};
-    if (!copy_member_bytes(file, member, dialog, base, divisor)) return 0;
+    if (!copy_member_bytes(file, member, pace, base, divisor)) return 0;
     // Whatever of the last member's archive lay beyond this one's end goes.
     if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file))) return stop_with(fatal::archive_not_closed);
     // Closed before the library has it: a library may open it by name with any sharing.
     if (output.close() == HFILE_ERROR) return stop_with(fatal::archive_not_closed);
-    pump_messages();
+    if (pace) pace_turn(*pace);
     if (setup.install_cancelled) return 0;
     if (direct) {
         char aside[path_capacity];

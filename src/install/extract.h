@@ -7,6 +7,7 @@
 #include <cstdint>
 
 struct package_member;
+struct screen_pace;
 
 // run_unzip's answer when an address the command record would carry lies at 4 GiB or above (only
 // a 64-bit build can have one): the library is not called, and write_out_member stops with
@@ -14,9 +15,9 @@ struct package_member;
 constexpr int unzip_address_out_of_reach = -1;
 
 // Copies the member's stored bytes (its archive) from the package into `file` at its position,
-// through io_buffer in chunks of at most 32768 bytes; with a dialog, its gauge is set before
-// each chunk to (base + copied) / divisor. 1 done; 0 with fatal_error 7, 8 or 9.
-int copy_member_bytes(int file, const package_member* member, HWND dialog, std::uint32_t base,
+// through io_buffer in chunks of at most 32768 bytes; with a pace, the gauge is moved before
+// each chunk to (base + copied) / divisor at the screen's pace. 1 done; 0 with fatal_error 7, 8 or 9.
+int copy_member_bytes(int file, const package_member* member, screen_pace* pace, std::uint32_t base,
                       std::uint32_t divisor);
 
 // A first member named dunzipnt.dll is the library itself: written raw to target_dir. 1 to go on.
@@ -43,10 +44,10 @@ int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std:
 // Writes the member to `final_path` (directly when `direct`, else through the temporary archive
 // and the library, with the memory and disk-space retries) and checks its size. 1 in place; 0
 // when the install must stop (fatal_error set, or install_cancelled), and then the archive is
-// left under `archive_path`. The archive of a member put in place is done with: it becomes the
+// left under `archive_path`. The gauge and the message pump go at `pace` (none: no progress shown). The archive of a member put in place is done with: it becomes the
 // spare archive (below) rather than being deleted.
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
-                     const char* final_path, int direct, HWND dialog, std::uint32_t base, std::uint32_t divisor);
+                     const char* final_path, int direct, screen_pace* pace, std::uint32_t base, std::uint32_t divisor);
 
 // The last member's archive (setup.spare_archive), kept on the disk, closed, and written over by
 // the next member under the name it was made with, so that the install loop does not create and

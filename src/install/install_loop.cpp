@@ -21,6 +21,7 @@
 #include "ui/dialogs.h"
 #include "ui/gauge.h"
 #include "ui/prompts.h"
+#include "ui/screen_pace.h"
 
 namespace {
 
@@ -88,8 +89,9 @@ struct cleared_directories {
 };
 
 // Through every member from `first`; false when the install stopped.
-// `text` is the dialog's current-file field, found once by the caller.
-bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
+// `text` is the dialog's current-file field, found once by the caller; `pace` moves its gauge and
+// lets messages through (a Cancel is taken between members).
+bool install_members(screen_pace& pace, HWND text, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
 {
     const member_table& table = *setup.file_table;
     cleared_directories cleared;
@@ -107,7 +109,7 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
             continue;
         }
         if (same_text(name, "IDB\\MERGE.DB")) std::strcpy(setup.merge_db_dir, setup.target_dir);
-        set_gauge(dialog_gauge(dialog), GAUGE_SETPOS, sum / divisor);
+        pace_gauge(pace, sum / divisor);
 
         char archive_path[path_capacity];
         if (!GetTempFileNameA(setup.target_dir, "dec", index, archive_path)) archive_path[0] = '\0';
@@ -124,7 +126,7 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
 
         const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
         const bool was_there = path_exists(place.final_path) != 0;
-        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, dialog, sum, divisor))
+        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, &pace, sum, divisor))
             return false;
         if (!was_there) setup.member_created[index / 8] |= static_cast<unsigned char>(1u << (index % 8));
         // A copy to another place must find the space the archive took free, as it was.
@@ -137,7 +139,7 @@ bool install_members(HWND dialog, HWND text, std::uint16_t first, std::uint32_t&
             return false;
         }
         sum += member->unpacked_size;
-        pump_messages();
+        pace_turn(pace);
         if (setup.install_cancelled) return false;
     }
     return true;
@@ -235,7 +237,9 @@ int install_files()
         first = 1;
         sum = table.members[0]->unpacked_size;
     }
-    if (table.count) install_members(dialog, text, first, sum, divisor);
+    screen_pace pace{dialog_gauge(dialog)};
+    if (table.count) install_members(pace, text, first, sum, divisor);
+    settle_gauge(pace);
     discard_spare_archive();
 
     change_directory(setup.target_dir);
