@@ -12,7 +12,6 @@
 #include "support/run_state.h"
 #include "support/strings.h"
 #include "ui/dialogs.h"
-#include "ui/gauge.h"
 #include "ui/screen_pace.h"
 
 namespace {

@@ -44,8 +44,9 @@ int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std:
 // Writes the member to `final_path` (directly when `direct`, else through the temporary archive
 // and the library, with the memory and disk-space retries) and checks its size. 1 in place; 0
 // when the install must stop (fatal_error set, or install_cancelled), and then the archive is
-// left under `archive_path`. The gauge and the message pump go at `pace` (none: no progress shown). The archive of a member put in place is done with: it becomes the
-// spare archive (below) rather than being deleted.
+// left under `archive_path`. The gauge and the message pump go at `pace` (none: no progress
+// shown). The archive of a member put in place is done with: it becomes the spare archive (below)
+// rather than being deleted.
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
                      const char* final_path, int direct, screen_pace* pace, std::uint32_t base, std::uint32_t divisor);
 

@@ -33,8 +33,9 @@ namespace {
 
 void upper_case(char* text) { CharUpperA(text); }
 
-// The current file as the dialog shows it, at the screen's pace: the whole upper-cased path up to 30 characters,
-// else the file name (system, if newer) or "..." and the path's last 24 bytes (plain).
+// The current file as the dialog shows it, at the screen's pace: the whole upper-cased path up
+// to 30 characters, else the file name (system, if newer) or "..." and the path's last 24 bytes
+// (plain).
 void show_current_file(HWND text, const member_place& place)
 {
     char full[path_capacity];

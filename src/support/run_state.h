@@ -57,8 +57,9 @@ struct run_state {
     int restart_windows;
     int next_disk_started;
     int offer_low_space_program;
-    // Texts that change faster than anyone reads them (the install's current file) are put up
-    // at most this often, in milliseconds; 0 puts up every one.
+    // Progress that changes faster than anyone follows it (the current file, the gauge, the
+    // message pump of the install and the merge) goes to the screen at most this often, in
+    // milliseconds; 0 sends every one.
     std::uint32_t screen_pace_ms;
 
     // Command-line options; some are replaced or completed by the package.
