@@ -28,10 +28,12 @@ struct paced_text {
     bool held;
     char text[dialog_text_capacity];
 } paced;
+unsigned long paced_text_count;
 
 void put_up_text(HWND window, const char* text)
 {
     SetWindowTextA(window, text);
+    ++paced_text_count;
     paced.shown_at = GetTickCount();
     paced.held = false;
 }
@@ -124,6 +126,8 @@ void set_text_paced(HWND window, const char* text)
     }
     put_up_text(window, text);
 }
+
+unsigned long paced_texts_shown() { return paced_text_count; }
 
 void show_held_text(bool when_due)
 {

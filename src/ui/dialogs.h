@@ -19,6 +19,8 @@ void pump_messages();
 void set_text_paced(HWND window, const char* text);
 // The held text, if any, is put up now; with `when_due`, only once the pace allows it.
 void show_held_text(bool when_due = false);
+// How many paced texts went up in this run (the benchmark's profile counts their cost).
+unsigned long paced_texts_shown();
 
 // Both return the id of the button that ended the dialog, or -1 when the template is missing.
 int run_dialog(unsigned template_id, const char* text);

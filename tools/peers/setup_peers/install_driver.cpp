@@ -1,8 +1,8 @@
 // Runs the install stage alone on a bare package, as the setup sequence will once the target is
 // settled: reads the package, sets target_dir (made if missing) and calls install_files. The log
 // goes to TARGET\update.log; one line on standard output tells the outcome, the time
-// install_files took and how often the gauge was drawn:
-//   install_files=R fatal=N cancelled=C offer=O merge_db_dir=D moves=M ms=T gauge_draws=G
+// install_files took, how often the gauge was drawn and how many current-file texts went up:
+//   install_files=R fatal=N cancelled=C offer=O merge_db_dir=D moves=M ms=T gauge_draws=G texts=X
 // Usage: install_driver PACKAGE TARGET [--chained] [--low-space-program NAME] [--frame]
 //   --frame         puts up the full-screen frame first, as a real run has it behind the dialogs
 #include <windows.h>
@@ -16,6 +16,7 @@
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/run_state.h"
+#include "ui/dialogs.h"
 #include "ui/frame.h"
 #include "ui/gauge.h"
 
@@ -55,9 +56,9 @@ int main(int argc, char** argv)
     QueryPerformanceCounter(&end);
     const long long ms = (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
 
-    std::printf("install_files=%d fatal=%u cancelled=%d offer=%d merge_db_dir=%s moves=%u ms=%lld gauge_draws=%lu\n",
+    std::printf("install_files=%d fatal=%u cancelled=%d offer=%d merge_db_dir=%s moves=%u ms=%lld gauge_draws=%lu texts=%lu\n",
                 result, setup.fatal_error, setup.install_cancelled, setup.offer_low_space_program, setup.merge_db_dir,
-                setup.deferred_move_count, ms, gauge_draw_count());
+                setup.deferred_move_count, ms, gauge_draw_count(), paced_texts_shown());
     std::fflush(stdout);
     close_package();
     if (frame) destroy_frame();
