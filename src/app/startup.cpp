@@ -141,7 +141,8 @@ HANDLE start_program(const char* path, int show_state)
     // needs, and a path with blanks reaches the program as one word. CreateProcess may write
     // into the command line, so it is a buffer of our own.
     char line[path_capacity + 2];
-    if (format_text(line, sizeof line, "\"%s\"", path) >= sizeof line) return nullptr;
+    const int length = format_text(line, sizeof line, "\"%s\"", path);
+    if (length < 0 || length >= static_cast<int>(sizeof line)) return nullptr;
     if (!create_process(nullptr, line, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup, &process))
         return nullptr;
     CloseHandle(process.hThread);
