@@ -84,3 +84,12 @@ int check_disk_space(int drive, const char* directory, std::uint32_t* needed)
     log_line(verdict.fits ? "It'll fit" : "Won't fit");
     return verdict.fits ? 1 : 0;
 }
+
+bool room_beyond_need(const char* directory, std::uint64_t extra)
+{
+    if (!directory[0] || directory[1] != ':') return false;
+    char root[] = "C:\\";
+    root[0] = directory[0];
+    drive_space space{};
+    return query_drive(root, space) && space.free_bytes >= need_with_merge_reserve(setup, space_needed(space.cluster)) + extra;
+}

@@ -17,3 +17,7 @@ std::uint64_t space_needed(std::uint32_t cluster);
 // Bytes that members present in `directory` occupy and the package replaces (see replaced_space):
 // each member's name is joined unchanged to the directory.
 std::uint64_t existing_savings(std::uint32_t cluster, const char* directory);
+
+// Whether the drive of `directory` (a path beginning with its letter) has `extra` bytes free
+// beyond what the package will occupy, as the estimate counts it.
+bool room_beyond_need(const char* directory, std::uint64_t extra);

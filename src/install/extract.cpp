@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "install/archive_ahead.h"
 #include "install/unzip_record.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
@@ -26,20 +27,71 @@ constexpr int library_result_skipped = 49;
 
 HANDLE as_handle(HFILE file) { return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)); }
 
-// The spare archive (setup.spare_archive), opened to be written over from its start (the caller
-// cuts it at its new end), its name copied to `lies_at`; HFILE_ERROR when there is none or it
-// cannot be opened, and then it is gone. It keeps the name it was made under: a rename per member
-// would be one more request to the window server under Wine, and the name only matters once a
-// member stops. Not emptied by _lcreat: ext4 writes a file truncated to nothing out to the disk
-// when it is closed, and the next truncation waits for that write, so each member would cost both.
-HFILE take_spare_archive(char* lies_at)
+// A kept archive's name and size, taken out of its slot; false when none is kept.
+bool take_spare_name(char* path, std::uint32_t& size)
 {
-    if (!setup.spare_archive[0]) return HFILE_ERROR;
-    lstrcpynA(lies_at, setup.spare_archive, path_capacity);
-    setup.spare_archive[0] = '\0';
-    const HFILE file = _lopen(lies_at, OF_READWRITE);
-    if (file == HFILE_ERROR) DeleteFileA(lies_at);
-    return file;
+    for (kept_archive& spare : setup.spare_archives) {
+        if (!spare.path[0]) continue;
+        lstrcpynA(path, spare.path, path_capacity);
+        size = spare.size;
+        spare.path[0] = '\0';
+        return true;
+    }
+    return false;
+}
+
+// A kept archive, opened to be written over from its start (the caller cuts it at its new end),
+// its name copied to `lies_at`; HFILE_ERROR when none is kept or none can be opened, and then
+// they are gone. It keeps the name it was made under: a rename per member would be one more
+// request to the window server under Wine, and the name only matters once a member stops. Not
+// emptied by _lcreat: ext4 writes a file truncated to nothing out to the disk when it is closed,
+// and the next truncation waits for that write, so each member would cost both.
+HFILE take_spare_archive(char* lies_at, std::uint32_t& size)
+{
+    while (take_spare_name(lies_at, size)) {
+        const HFILE file = _lopen(lies_at, OF_READWRITE);
+        if (file != HFILE_ERROR) return file;
+        DeleteFileA(lies_at);
+    }
+    return HFILE_ERROR;
+}
+
+void keep_spare_archive(const char* path, std::uint32_t size)
+{
+    for (kept_archive& spare : setup.spare_archives) {
+        if (spare.path[0]) continue;
+        lstrcpynA(spare.path, path, path_capacity);
+        spare.size = size;
+        return;
+    }
+    DeleteFileA(path);  // not reached: at most two archives are on the disk at a time
+}
+
+// `next`'s archive written while this member is unpacked: over a kept archive, else under its
+// own name.
+void start_next_archive(const package_member* next, const char* next_archive)
+{
+    char path[path_capacity];
+    std::uint32_t size = 0;
+    if (take_spare_name(path, size)) {
+        if (!write_archive_ahead(next, path, true, size)) keep_spare_archive(path, size);
+    } else {
+        write_archive_ahead(next, next_archive, false, 0);
+    }
+}
+
+// The archives beyond the member's own: the one written ahead and the kept ones. True when any
+// went.
+bool drop_extra_archives()
+{
+    bool dropped = drop_archive_ahead();
+    for (kept_archive& spare : setup.spare_archives) {
+        if (!spare.path[0]) continue;
+        DeleteFileA(spare.path);
+        spare.path[0] = '\0';
+        dropped = true;
+    }
+    return dropped;
 }
 
 // The output of write_out_member until it is closed. When the member stops, it is closed and
@@ -173,29 +225,34 @@ int run_unzip(const char* archive, const char* directory)
 }
 
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
-                     const char* final_path, int direct, screen_pace* pace, std::uint32_t base, std::uint32_t divisor)
+                     const char* final_path, int direct, screen_pace* pace, std::uint32_t base, std::uint32_t divisor,
+                     const package_member* next, const char* next_archive)
 {
     // A direct member is the file itself: the space the archive took is freed first, and it is
     // written whole under its archive name before it replaces the installed one.
     if (direct) discard_spare_archive();
-    const std::uint32_t spare_size = setup.spare_archive_size;
     char lies_at[path_capacity];  // where this member's archive is written
-    HFILE file = direct ? HFILE_ERROR : take_spare_archive(lies_at);
-    const bool reused = file != HFILE_ERROR;
+    const bool written_ahead = !direct && take_archive_ahead(member, lies_at);
+    std::uint32_t spare_size = 0;
+    HFILE file = direct || written_ahead ? HFILE_ERROR : take_spare_archive(lies_at, spare_size);
+    const bool reused = written_ahead || file != HFILE_ERROR;
     if (reused) {
         // A file under this member's archive name would have been emptied and deleted with it.
         if (lstrcmpiA(lies_at, archive_path) && path_exists(archive_path)) DeleteFileA(archive_path);
     } else {
         lstrcpynA(lies_at, archive_path, sizeof lies_at);
         file = _lcreat(lies_at, 0);
+        if (file == HFILE_ERROR) return stop_with(fatal::archive_not_created);
     }
-    if (file == HFILE_ERROR) return stop_with(fatal::archive_not_created);
     member_output output{file, lies_at, archive_path};
-    if (!copy_member_bytes(file, member, pace, base, divisor)) return 0;
-    // Whatever of the last member's archive lay beyond this one's end goes.
-    if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file))) return stop_with(fatal::archive_not_closed);
-    // Closed before the library has it: a library may open it by name with any sharing.
-    if (output.close() == HFILE_ERROR) return stop_with(fatal::archive_not_closed);
+    if (!written_ahead) {
+        if (!copy_member_bytes(file, member, pace, base, divisor)) return 0;
+        // Whatever of the last member's archive lay beyond this one's end goes.
+        if (reused && member->stored_size < spare_size && !SetEndOfFile(as_handle(file)))
+            return stop_with(fatal::archive_not_closed);
+        // Closed before the library has it: a library may open it by name with any sharing.
+        if (output.close() == HFILE_ERROR) return stop_with(fatal::archive_not_closed);
+    }
     if (pace) pace_turn(*pace);
     if (setup.install_cancelled) return 0;
     if (direct) {
@@ -205,6 +262,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
         return 1;
     }
 
+    if (next) start_next_archive(next, next_archive);
     for (;;) {
         // The library replaces the installed file in one step once the new one is whole: it is
         // not deleted first, so an interruption never leaves neither.
@@ -214,6 +272,9 @@ int write_out_member(const package_member* member, const char* archive_path, con
         if (result == 4 || result == 5) {
             if (ask_retry(resource_text(1, STR_OUT_OF_MEMORY))) continue;
         } else if (result == 28 || result == 50) {
+            // The archives beside this one's are not in the space the install was found to
+            // need: they go first, and the library tries again before anyone is asked.
+            if (drop_extra_archives()) continue;
             if (ask_more_disk_space()) continue;
             if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
         }
@@ -223,14 +284,9 @@ int write_out_member(const package_member* member, const char* archive_path, con
     // virus scanner) fail as if it were empty.
     std::uint32_t unpacked = 0;
     if (!size_of_present_file(final_path, unpacked) || unpacked != member->unpacked_size) return stop_with(fatal::unpacked_size);
-    lstrcpynA(setup.spare_archive, lies_at, sizeof setup.spare_archive);
-    setup.spare_archive_size = member->stored_size;
+    keep_spare_archive(lies_at, member->stored_size);
     output.done = true;
     return 1;
 }
 
-void discard_spare_archive()
-{
-    if (setup.spare_archive[0]) DeleteFileA(setup.spare_archive);
-    setup.spare_archive[0] = '\0';
-}
+void discard_spare_archive() { drop_extra_archives(); }

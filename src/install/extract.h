@@ -45,15 +45,19 @@ int __stdcall unzip_callback_b(std::uint32_t, std::uint32_t, std::uint32_t, std:
 // and the library, with the memory and disk-space retries) and checks its size. 1 in place; 0
 // when the install must stop (fatal_error set, or install_cancelled), and then the archive is
 // left under `archive_path`. The gauge and the message pump go at `pace` (none: no progress
-// shown). The archive of a member put in place is done with: it becomes the spare archive (below)
-// rather than being deleted.
+// shown). With a `next` member, its archive is written ahead (to a kept archive, else to
+// `next_archive`) while the library unpacks this one; an archive written ahead for this member is
+// taken instead of copying it now. The archive of a member put in place is done with: it is kept
+// (below) rather than being deleted.
 int write_out_member(const package_member* member, const char* archive_path, const char* directory,
-                     const char* final_path, int direct, screen_pace* pace, std::uint32_t base, std::uint32_t divisor);
+                     const char* final_path, int direct, screen_pace* pace, std::uint32_t base, std::uint32_t divisor,
+                     const package_member* next, const char* next_archive);
 
-// The last member's archive (setup.spare_archive), kept on the disk, closed, and written over by
-// the next member under the name it was made with, so that the install loop does not create and
-// delete a file per member: on an ext4 without a journal (where Wine runs here) each deleted file
-// slows every later file creation on that disk for a minute or more. Deleted here before anything
-// else needs its space (a direct member, a copy to the system folder or of a newer file, the game
-// PIF) and when the loop ends; nothing when there is none.
+// The archives of members done (setup.spare_archives), kept on the disk, closed, and written over
+// by the next members under the names they were made with, so that the install loop does not
+// create and delete a file per member: on an ext4 without a journal (where Wine runs here) each
+// deleted file slows every later file creation on that disk for a minute or more. Deleted here,
+// with one written ahead, before anything else needs their space (a direct member, a copy to the
+// system folder or of a newer file, the game PIF) and when the loop ends; nothing when there are
+// none.
 void discard_spare_archive();

@@ -5,7 +5,9 @@
 #include <array>
 #include <cstring>
 
+#include "install/archive_ahead.h"
 #include "install/cleanup.h"
+#include "install/disk_space.h"
 #include "install/extract.h"
 #include "install/member_rules.h"
 #include "package/package_format.h"
@@ -89,10 +91,31 @@ struct cleared_directories {
     }
 };
 
+bool is_game_program(const char* name) { return same_text(name, short_resource_text(STR_GAME_PROGRAM)); }
+bool is_direct(const char* name) { return setup.direct_member[0] && same_text(name, setup.direct_member); }
+
+// The member after `index` whose archive the loop writes next, its index in `next_index`; none
+// when the next member written goes directly or is the game program (whose PIF needs the
+// archive's space first).
+const package_member* member_written_next(std::uint16_t index, std::uint16_t& next_index)
+{
+    const member_table& table = *setup.file_table;
+    for (std::uint32_t next = index + 1u; next < table.count; ++next) {
+        const char* name = member_name(table.members[next]);
+        if (is_preserved(name) || merged_in_place(setup, name)) continue;
+        if (is_direct(name) || is_game_program(name)) return nullptr;
+        next_index = static_cast<std::uint16_t>(next);
+        return table.members[next];
+    }
+    return nullptr;
+}
+
 // Through every member from `first`; false when the install stopped.
 // `text` is the dialog's current-file field, found once by the caller; `pace` moves its gauge and
 // lets messages through (a Cancel is taken between members).
-bool install_members(screen_pace& pace, HWND text, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor)
+// With `ahead`, the next member's archive is written while a plain member is unpacked.
+bool install_members(screen_pace& pace, HWND text, std::uint16_t first, std::uint32_t& sum, std::uint32_t divisor,
+                     bool ahead)
 {
     const member_table& table = *setup.file_table;
     cleared_directories cleared;
@@ -118,16 +141,21 @@ bool install_members(screen_pace& pace, HWND text, std::uint16_t first, std::uin
         find_place(name, place);
         if (place.upper_case_final) upper_case(place.final_path);
         show_current_file(text, place);
-        if (same_text(name, short_resource_text(STR_GAME_PROGRAM))) {
+        if (is_game_program(name)) {
             discard_spare_archive();
             write_game_pif();
         }
         make_directory_path(place.directory);
         cleared.clear_once(place.directory);
 
-        const int direct = setup.direct_member[0] && same_text(name, setup.direct_member);
+        const int direct = is_direct(name);
+        std::uint16_t next_index = 0;
+        const package_member* next = ahead && !direct && place.rule == install_rule::plain ? member_written_next(index, next_index) : nullptr;
+        char next_archive[path_capacity];
+        if (next && !GetTempFileNameA(setup.target_dir, "dec", next_index, next_archive)) next = nullptr;
         const bool was_there = path_exists(place.final_path) != 0;
-        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, &pace, sum, divisor))
+        if (!write_out_member(member, archive_path, place.directory, place.final_path, direct, &pace, sum, divisor,
+                              next, next_archive))
             return false;
         if (!was_there) setup.member_created[index / 8] |= static_cast<unsigned char>(1u << (index % 8));
         // A copy to another place must find the space the archive took free, as it was.
@@ -238,8 +266,18 @@ int install_files()
         first = 1;
         sum = table.members[0]->unpacked_size;
     }
+    // Two archives on the disk at a time, where one was: only where there is room to spare for
+    // the largest twice over, so that the second never takes space the install needs.
+    std::uint32_t largest_stored = 0;
+    for (std::uint16_t i = first; i < table.count; ++i)
+        if (table.members[i]->stored_size > largest_stored) largest_stored = table.members[i]->stored_size;
+    struct archive_ahead_closer {
+        ~archive_ahead_closer() { close_archive_ahead(); }
+    } ahead_closer;
+    const bool ahead = table.count > first + 1 && room_beyond_need(setup.target_dir, 2ull * largest_stored + 1048576) &&
+                       open_archive_ahead();
     screen_pace pace{dialog_gauge(dialog)};
-    if (table.count) install_members(pace, text, first, sum, divisor);
+    if (table.count) install_members(pace, text, first, sum, divisor, ahead);
     settle_gauge(pace);
     discard_spare_archive();
 

@@ -39,6 +39,12 @@ struct package_member;
 struct member_table;
 struct deferred_move;
 
+// A closed temporary archive on the disk and its size.
+struct kept_archive {
+    char path[path_capacity];
+    std::uint32_t size;
+};
+
 struct run_state {
     module_handle app_instance;
     char windows_dir[path_capacity];
@@ -115,9 +121,9 @@ struct run_state {
     // was. A stopped install takes back only these; a file it replaced stays, whole and new.
     unsigned char member_created[65536 / 8];
 
-    // The last member's temporary archive, kept to be written over by the next (empty: none).
-    char spare_archive[path_capacity];
-    std::uint32_t spare_archive_size;
+    // The temporary archives of members done, kept to be written over by the next ones (empty
+    // path: none). Two while the next member's archive is written ahead of its turn.
+    kept_archive spare_archives[2];
 };
 
 // A fresh state, as at the start of a run.

@@ -94,7 +94,7 @@ TEST_F(UnzipRecord, AnAddressAbove4GiBStopsTheMember)
     ASSERT_NE(setup.package_handle, HFILE_ERROR);
     package_member member{0, 0, 0};
     const std::string archive_path = path("dec1.tmp"), final_path = path("EMPTY.TXT");
-    EXPECT_EQ(write_out_member(&member, archive_path.c_str(), directory, final_path.c_str(), 0, nullptr, 0, 1), 0);
+    EXPECT_EQ(write_out_member(&member, archive_path.c_str(), directory, final_path.c_str(), 0, nullptr, 0, 1, nullptr, nullptr), 0);
     EXPECT_EQ(setup.fatal_error, 10);
     EXPECT_TRUE(exists("dec1.tmp")) << "the archive stays, as after any stop before unpacking";
     _lclose(setup.package_handle);
