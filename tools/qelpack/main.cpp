@@ -3,7 +3,11 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include <unistd.h>
+
+#include "diff.h"
 #include "qelpack.h"
 #include "support/path_text.h"
 
@@ -14,6 +18,7 @@ const char usage_text[] =
     "       qelpack list FILE [--json]\n"
     "       qelpack extract FILE DIR\n"
     "       qelpack verify FILE\n"
+    "       qelpack diff OLD NEW OUTDIR [--manifest-base FILE] [--json]\n"
     "Any command takes --code-page 932 when member names are in that double-byte code page.\n";
 
 int usage()
@@ -57,6 +62,23 @@ int main(int argc, char** argv)
     if (command == "list" && (argc == 3 || (argc == 4 && std::strcmp(argv[3], "--json") == 0)))
         return list_command(argv[2], argc == 4, std::cout, std::cerr);
     if (command == "extract" && argc == 4) return extract_command(argv[2], argv[3], std::cout, std::cerr);
+    if (command == "diff") {
+        diff_request request;
+        std::vector<std::string> trees;
+        for (int i = 2; i < argc; ++i) {
+            const std::string argument = argv[i];
+            if (argument == "--manifest-base" && i + 1 < argc) request.manifest_base = argv[++i];
+            else if (argument == "--json") request.json = true;
+            else if (argument.empty() || argument[0] == '-') return usage();
+            else trees.push_back(argument);
+        }
+        if (trees.size() != 3) return usage();
+        request.old_tree = trees[0];
+        request.new_tree = trees[1];
+        request.output = trees[2];
+        request.progress = isatty(2) != 0;
+        return diff_command(request, std::cout, std::cerr);
+    }
     if (command == "verify" && argc == 3) return verify_command(argv[2], std::cout, std::cerr);
     return usage();
 }
