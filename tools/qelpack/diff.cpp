@@ -409,14 +409,18 @@ std::string manifest_text(const base_manifest& base, const diff_result& result)
     std::set<std::string> done;
     for (const base_section& part : base.sections) {
         if (part.name == "rules") continue;
-        if (part.name.empty() && part.lines.empty()) continue;
-        for (const std::string& line : part.lines) text += line + "\n";
-        if (!done.insert(part.name).second) continue;
-        for (const std::string& line : added[part.name]) text += line + "\n";
+        // What the diff adds goes after the section's last line, before the blank ones.
+        std::size_t end = part.lines.size();
+        while (end > 0 && trim(part.lines[end - 1]).empty()) --end;
+        for (std::size_t i = 0; i < end; ++i) text += part.lines[i] + "\n";
+        if (done.insert(part.name).second)
+            for (const std::string& line : added[part.name]) text += line + "\n";
+        for (std::size_t i = end; i < part.lines.size(); ++i) text += part.lines[i] + "\n";
     }
     for (const char* section : {"package", "accepted_builds", "rename_list", "target_dir_deletions", "members"}) {
         if (done.count(section) || added[section].empty()) continue;
-        text += std::string("\n[") + section + "]\n";
+        if (text.size() < 2 || text.compare(text.size() - 2, 2, "\n\n") != 0) text += "\n";
+        text += std::string("[") + section + "]\n";
         for (const std::string& line : added[section]) text += line + "\n";
     }
     return text;
@@ -441,6 +445,8 @@ void print_summary(const diff_request& request, const diff_result& result, std::
             out << (i ? ",\n  " : "\n  ") << "{\"name\": " << json_text(result.members[i].member) << ", \"change\": \""
                 << result.members[i].change << "\", \"bytes\": " << result.members[i].bytes
                 << ", \"packed_bytes\": " << result.members[i].packed << "}";
+        out << "],\n \"kept_out\": [";
+        for (std::size_t i = 0; i < result.preserved.size(); ++i) out << (i ? ", " : "") << json_text(result.preserved[i]);
         out << "],\n \"deletions\": [";
         for (std::size_t i = 0; i < result.deleted.size(); ++i) out << (i ? ", " : "") << json_text(result.deleted[i]);
         out << "],\n \"warnings\": [";
