@@ -182,6 +182,15 @@ TEST_F(QelpackDiff, TheBaseGivesTextsAndRulesAndItsEntriesWin)
     EXPECT_NE(err.str().find("x.dll"), std::string::npos) << err.str();
 }
 
+TEST_F(QelpackDiff, AProgressLineCountsTheFilesCompared)
+{
+    for (int i = 0; i < 120; ++i) write_text(dir / "new" / ("F" + std::to_string(i) + ".DAT"), std::to_string(i));
+    diff_request request{(dir / "old").string(), (dir / "new").string(), (dir / "update").string(), {}, false, true};
+    ASSERT_EQ(diff_command(request, out, err), 0) << err.str();
+    // 121 files with MAIN.IDX, each count over the last on the same line.
+    EXPECT_EQ(err.str(), "\rcomparing files: 50 of 121\rcomparing files: 100 of 121\rcomparing files: 121 of 121\n");
+}
+
 TEST_F(QelpackDiff, BadInputIsRefusedWithOneLineAndNothingWritten)
 {
     expect_refused((dir / "new").string(), "NEW equal to OLD: nothing to update");
