@@ -104,6 +104,7 @@ bool read_records(const fs::path& tree, record_map& records, std::string& fault)
 {
     const std::string path = (tree / "IDB" / "MAIN.IDX").string();
     client_db* db = nullptr;
+    errno = 0;
     const int opened = db_open_observed(path.c_str(), &db, nullptr, 1);
     if (opened == 2) {
         fault = path + ": cannot be opened (" + (errno ? std::strerror(errno) : "missing") + ")";
