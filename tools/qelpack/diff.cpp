@@ -357,6 +357,11 @@ std::string make_update(const diff_request& request, const base_manifest& base, 
             result.warnings.push_back("record " + hex_gid(gid) + " is empty in NEW: the merge copies no empty record, so it is not delivered");
             continue;
         }
+        // The merge writes kind 'p' in the 0x01 range and 'b' elsewhere, whatever NEW's was.
+        const std::uint8_t merged_kind = (gid >> 24) == 0x01 ? 'p' : 'b';
+        if (copy.kind != merged_kind)
+            result.warnings.push_back("record " + hex_gid(gid) + " has kind '" + static_cast<char>(copy.kind) +
+                                      "' in NEW: the merge writes it with kind '" + static_cast<char>(merged_kind) + "'");
         result.delivered.push_back(gid);
     }
     for (const auto& [gid, copy] : old_records)
