@@ -80,20 +80,6 @@ void start_next_archive(const package_member* next, const char* next_archive)
     }
 }
 
-// The archives beyond the member's own: the one written ahead and the kept ones. True when any
-// went.
-bool drop_extra_archives()
-{
-    bool dropped = drop_archive_ahead();
-    for (kept_archive& spare : setup.spare_archives) {
-        if (!spare.path[0]) continue;
-        DeleteFileA(spare.path);
-        spare.path[0] = '\0';
-        dropped = true;
-    }
-    return dropped;
-}
-
 // The output of write_out_member until it is closed. When the member stops, it is closed and
 // left under the member's own archive name, as if it had been made for this member (a file
 // already there is replaced, as _lcreat would have emptied it).
@@ -274,7 +260,7 @@ int write_out_member(const package_member* member, const char* archive_path, con
         } else if (result == 28 || result == 50) {
             // The archives beside this one's are not in the space the install was found to
             // need: they go first, and the library tries again before anyone is asked.
-            if (drop_extra_archives()) continue;
+            if (discard_spare_archive()) continue;
             if (ask_more_disk_space()) continue;
             if (setup.low_space_program[0]) setup.offer_low_space_program = 1;
         }
@@ -289,4 +275,14 @@ int write_out_member(const package_member* member, const char* archive_path, con
     return 1;
 }
 
-void discard_spare_archive() { drop_extra_archives(); }
+bool discard_spare_archive()
+{
+    bool dropped = drop_archive_ahead();
+    for (kept_archive& spare : setup.spare_archives) {
+        if (!spare.path[0]) continue;
+        DeleteFileA(spare.path);
+        spare.path[0] = '\0';
+        dropped = true;
+    }
+    return dropped;
+}

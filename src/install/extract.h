@@ -59,5 +59,5 @@ int write_out_member(const package_member* member, const char* archive_path, con
 // deleted file slows every later file creation on that disk for a minute or more. Deleted here,
 // with one written ahead, before anything else needs their space (a direct member, a copy to the
 // system folder or of a newer file, the game PIF) and when the loop ends; nothing when there are
-// none.
-void discard_spare_archive();
+// none. True when any went.
+bool discard_spare_archive();
