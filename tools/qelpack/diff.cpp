@@ -15,6 +15,8 @@
 
 #include "clientdb/client_db.h"
 #include "manifest.h"
+#include "package/package_format.h"
+#include "qelpack.h"
 #include "support/path_text.h"
 #include "zip_archive.h"
 
@@ -30,23 +32,11 @@ constexpr std::uint32_t stamp_gids[] = {version_gid, 0x140000D1, 0x14000044, 0x1
 constexpr std::uint32_t delivered_database_id = 0x01000400;
 const char main_database[] = "IDB\\MAIN.IDX";
 
+// The key a name is found under: names compare as the package compares them.
 std::string upper(std::string text)
 {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    ascii_upper_case(text.data());
     return text;
-}
-
-bool same_name_text(const std::string& a, const std::string& b) { return upper(a) == upper(b); }
-
-// '*' any run, '?' one character, without regard to case.
-bool matches(const char* pattern, const char* name)
-{
-    if (!*pattern) return !*name;
-    if (*pattern == '*') return matches(pattern + 1, name) || (*name && matches(pattern, name + 1));
-    if (!*name) return false;
-    const auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    return (*pattern == '?' || fold(*pattern) == fold(*name)) && matches(pattern + 1, name + 1);
 }
 
 bool read_bytes(const fs::path& path, byte_buffer& bytes)
@@ -214,7 +204,7 @@ bool has_key(const base_manifest& base, const char* section, const char* key)
         if (!key) return true;
         for (const std::string& line : part.lines) {
             const auto equals = line.find('=');
-            if (equals != std::string::npos && same_name_text(trim(line.substr(0, equals)), key)) return true;
+            if (equals != std::string::npos && same_name(trim(line.substr(0, equals)), key)) return true;
         }
     }
     return false;
@@ -224,7 +214,7 @@ bool has_key(const base_manifest& base, const char* section, const char* key)
 std::string rule_for(const base_manifest& base, const std::string& name)
 {
     for (const rule_line& rule : base.rules)
-        if (matches(rule.pattern.c_str(), name.c_str())) return rule.rule;
+        if (long_name_matches(rule.pattern.c_str(), name.c_str())) return rule.rule;
     return "plain";
 }
 
@@ -234,10 +224,8 @@ std::string rule_for(const base_manifest& base, const std::string& name)
 std::string member_name_for(const std::string& name, const std::string& rule)
 {
     const auto slash = name.rfind('\\');
-    const std::string directory = slash == std::string::npos ? "" : name.substr(0, slash);
-    const std::string first = name.substr(0, name.find('\\'));
-    const bool looks_special = same_name_text(directory, "system") ||
-                               (slash != std::string::npos && same_name_text(first, "if_newer"));
+    const std::string_view implied = rule_of_name(name);
+    const bool looks_special = implied == "system file" || implied == "copy if newer";
     if (rule == "system") return "system\\" + name.substr(slash == std::string::npos ? 0 : slash + 1);
     if (rule == "if_newer") return "if_newer\\" + name;
     return looks_special ? "" : name;
@@ -248,18 +236,6 @@ bool inside(const fs::path& path, const fs::path& tree)
     const fs::path a = fs::weakly_canonical(path), b = fs::weakly_canonical(tree);
     auto mismatch = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
     return mismatch.first == b.end();
-}
-
-std::string json_text(const std::string& text)
-{
-    std::string quoted = "\"";
-    char escape[8];
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') quoted += '\\', quoted += static_cast<char>(c);
-        else if (c < 0x20 || c >= 0x7F) std::snprintf(escape, sizeof escape, "\\u%04x", c), quoted += escape;
-        else quoted += static_cast<char>(c);
-    }
-    return quoted + "\"";
 }
 
 std::string hex_gid(std::uint32_t gid)
@@ -303,7 +279,7 @@ std::string make_update(const diff_request& request, const base_manifest& base, 
     for (const tree_file& file : new_files) {
         if (request.progress && ++compared % 50 == 0)
             err << "\rcomparing files: " << compared << " of " << new_files.size() << std::flush;
-        if (same_name_text(file.name, main_database)) continue;
+        if (same_name(file.name, main_database)) continue;
         byte_buffer bytes, old_bytes;
         if (!read_bytes(file.path, bytes)) return file.path.string() + ": cannot be read";
         const auto old = old_by_name.find(upper(file.name));
@@ -336,7 +312,7 @@ std::string make_update(const diff_request& request, const base_manifest& base, 
     }
     if (request.progress && compared >= 50) err << "\rcomparing files: " << new_files.size() << " of " << new_files.size() << "\n";
     for (const tree_file& file : old_files) {
-        if (new_names.count(upper(file.name)) || same_name_text(file.name, main_database)) continue;
+        if (new_names.count(upper(file.name)) || same_name(file.name, main_database)) continue;
         if (file.name.find_first_of("*?") != std::string::npos)
             return file.path.string() + ": a name with a wildcard cannot be listed for deletion: it would delete other files too";
         if (file.name.size() >= list_name_capacity)

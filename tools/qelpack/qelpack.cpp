@@ -269,12 +269,7 @@ const char* member_rule(const opened_package& package, std::uint16_t i)
     if (i == 0 && same_name(name, unzip_library_name)) return "unzip library";
     if (package.state.direct_member[0] && same_name(name, package.state.direct_member)) return "direct";
     if (merged_in_place(package.state, name)) return "merged in place";
-    const auto slash = name.rfind('\\');
-    const std::string_view directory = slash == std::string_view::npos ? std::string_view{} : name.substr(0, slash);
-    if (same_name(directory, "system")) return "system file";
-    if (same_name(directory.substr(0, directory.find('\\')), "if_newer")) return "copy if newer";
-    if (same_name(name, "idb\\merge.db")) return "delivered database";
-    return "plain";
+    return rule_of_name(name);
 }
 
 std::string member_label(const opened_package& package, std::uint16_t i)
@@ -306,23 +301,6 @@ std::string shown(std::string_view text, bool prose)
     return out;
 }
 
-std::string json_text(std::string_view text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {  // ANSI bytes above 0x7F are shown as Latin-1
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string db_version_text(std::uint16_t version)
 {
@@ -469,6 +447,34 @@ bool make_parents(const std::string& path)
 }
 
 }  // namespace
+
+std::string json_text(std::string_view text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {  // ANSI bytes above 0x7F are shown as Latin-1
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+const char* rule_of_name(std::string_view name)
+{
+    const auto slash = name.rfind('\\');
+    const std::string_view directory = slash == std::string_view::npos ? std::string_view{} : name.substr(0, slash);
+    if (same_name(directory, "system")) return "system file";
+    if (same_name(directory.substr(0, directory.find('\\')), "if_newer")) return "copy if newer";
+    if (same_name(name, "idb\\merge.db")) return "delivered database";
+    return "plain";
+}
 
 int build_command(const build_request& request, std::ostream& out, std::ostream& err)
 {
